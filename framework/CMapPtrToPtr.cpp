@@ -1,0 +1,112 @@
+#include "framework/CMapPtrToPtr.h"
+
+CMapPtrToPtr::CMapPtrToPtr(int /*nBlockSize*/) {}
+
+size_t CMapPtrToPtr::SlotOf(uintptr_t key) const
+{
+    // Fibonacci hashing: code addresses are dense and aligned, the multiply spreads them.
+    return static_cast<size_t>((static_cast<uint64_t>(key) * 0x9E3779B97F4A7C15ull) >> m_shift);
+}
+
+size_t CMapPtrToPtr::FindSlot(uintptr_t key) const
+{
+    size_t mask = m_slots.size() - 1;
+    size_t i = SlotOf(key);
+    while (m_slots[i].used && m_slots[i].key != key)
+        i = (i + 1) & mask;
+    return i;
+}
+
+BOOL CMapPtrToPtr::Lookup(void* key, void*& rValue) const
+{
+    if (m_count == 0)
+        return FALSE;
+    const Slot& slot = m_slots[FindSlot(reinterpret_cast<uintptr_t>(key))];
+    if (!slot.used)
+        return FALSE;
+    rValue = slot.value;
+    return TRUE;
+}
+
+void CMapPtrToPtr::SetAt(void* key, void* newValue)
+{
+    // Keep the load at most one half so that probes stay short.
+    if ((m_count + 1) * 2 > m_slots.size())
+        Grow();
+    uintptr_t k = reinterpret_cast<uintptr_t>(key);
+    Slot& slot = m_slots[FindSlot(k)];
+    if (!slot.used) {
+        slot.used = true;
+        slot.key = k;
+        ++m_count;
+    }
+    slot.value = newValue;
+}
+
+BOOL CMapPtrToPtr::RemoveKey(void* key)
+{
+    if (m_count == 0)
+        return FALSE;
+    size_t mask = m_slots.size() - 1;
+    size_t hole = FindSlot(reinterpret_cast<uintptr_t>(key));
+    if (!m_slots[hole].used)
+        return FALSE;
+    // Backward-shift deletion: pull later members of the probe run into the
+    // hole so that no tombstones are needed.
+    for (size_t i = (hole + 1) & mask; m_slots[i].used; i = (i + 1) & mask) {
+        size_t home = SlotOf(m_slots[i].key);
+        bool movable = (i > hole) ? (home <= hole || home > i) : (home <= hole && home > i);
+        if (movable) {
+            m_slots[hole] = m_slots[i];
+            hole = i;
+        }
+    }
+    m_slots[hole].used = false;
+    m_slots[hole].value = nullptr;
+    --m_count;
+    return TRUE;
+}
+
+void CMapPtrToPtr::RemoveAll()
+{
+    std::vector<Slot>().swap(m_slots);
+    m_count = 0;
+    m_shift = 64;
+}
+
+void CMapPtrToPtr::Grow()
+{
+    size_t size = m_slots.empty() ? 16 : m_slots.size() * 2;
+    std::vector<Slot> old;
+    old.swap(m_slots);
+    m_slots.assign(size, Slot{0, nullptr, false});
+    unsigned bits = 0;
+    while ((size_t(1) << bits) < size)
+        ++bits;
+    m_shift = 64 - bits;
+    for (const Slot& slot : old)
+        if (slot.used)
+            m_slots[FindSlot(slot.key)] = slot;
+}
+
+POSITION CMapPtrToPtr::PositionFrom(size_t index) const
+{
+    for (; index < m_slots.size(); ++index)
+        if (m_slots[index].used)
+            return reinterpret_cast<POSITION>(index + 1);
+    return nullptr;
+}
+
+POSITION CMapPtrToPtr::GetStartPosition() const
+{
+    return m_count ? PositionFrom(0) : nullptr;
+}
+
+void CMapPtrToPtr::GetNextAssoc(POSITION& rNextPosition, void*& rKey, void*& rValue) const
+{
+    size_t index = reinterpret_cast<size_t>(rNextPosition) - 1;
+    const Slot& slot = m_slots[index];
+    rKey = reinterpret_cast<void*>(slot.key);
+    rValue = slot.value;
+    rNextPosition = PositionFrom(index + 1);
+}

@@ -1,0 +1,47 @@
+// Hash map from a pointer-sized key (the tracer uses 32-bit code addresses and
+// thread ids) to a pointer. Open addressing keeps every operation O(1) on
+// average up to millions of entries; enumeration follows the hash order.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "framework/PlatformTypes.h"
+
+class CMapPtrToPtr {
+public:
+    // The block size is accepted for the framework's signature; the table grows by doubling.
+    explicit CMapPtrToPtr(int nBlockSize = 10);
+
+    int GetCount() const { return static_cast<int>(m_count); }
+    int GetSize() const { return GetCount(); }
+    bool IsEmpty() const { return m_count == 0; }
+
+    BOOL Lookup(void* key, void*& rValue) const;
+    // Adds the key, or replaces the value stored for it.
+    void SetAt(void* key, void* newValue);
+    BOOL RemoveKey(void* key);
+    void RemoveAll();
+
+    // NULL when the map is empty.
+    POSITION GetStartPosition() const;
+    // Returns the association at rNextPosition and moves it on; NULL after the last.
+    void GetNextAssoc(POSITION& rNextPosition, void*& rKey, void*& rValue) const;
+
+private:
+    struct Slot {
+        uintptr_t key;
+        void* value;
+        bool used;
+    };
+
+    size_t SlotOf(uintptr_t key) const;
+    size_t FindSlot(uintptr_t key) const; // index of the key's slot or of the empty slot ending its probe
+    void Grow();
+    POSITION PositionFrom(size_t index) const;
+
+    std::vector<Slot> m_slots; // size 0 or a power of two
+    size_t m_count = 0;
+    unsigned m_shift = 64;
+};

@@ -1,0 +1,66 @@
+// The converted listing: one fixed-layout record per listing line, in place in
+// the mapped file. The layout is a file format (listings are kept and reused),
+// so every offset is pinned below.
+#pragma once
+
+#include <cstddef>
+
+#include "framework/CMapPtrToPtr.h"
+#include "framework/PlatformTypes.h"
+
+enum PointKind : BYTE {
+    kindNone = 0,
+    kindCallPtr = 'C', // call through a pointer (code begins with FF)
+    kindCall = 'c',
+    kindJmpPtr = 'J', // jump through a pointer (code begins with FF)
+    kindJmp = 'j',
+    kindStrData = 's', // string-data reference, at the address of the instruction before it
+};
+
+#pragma pack(push, 1)
+struct ListingRecord {
+    BYTE len;          // characters of the line text + 1; the terminating zero is at offset len
+    BYTE kind;         // a PointKind letter, or 0
+    char addrText[9];  // 8 hex digits as listed, zero-terminated
+    DWORD addr;        // little-endian, unaligned
+    BYTE savedByte;    // code byte replaced by a planted breakpoint; 0 when none
+    LONG row;          // hit list row, -1 when not listed
+    LONG num;          // run-wide number of the latest hit
+    LONG hits;
+    LONG comp;
+    char mark[3];      // 'O' 'k' '\n'
+    char text[1];      // the line from column 34 on, zero-terminated at offset len
+};
+#pragma pack(pop)
+
+static_assert(offsetof(ListingRecord, len) == 0, "record layout");
+static_assert(offsetof(ListingRecord, kind) == 1, "record layout");
+static_assert(offsetof(ListingRecord, addrText) == 2, "record layout");
+static_assert(offsetof(ListingRecord, addr) == 11, "record layout");
+static_assert(offsetof(ListingRecord, savedByte) == 15, "record layout");
+static_assert(offsetof(ListingRecord, row) == 16, "record layout");
+static_assert(offsetof(ListingRecord, num) == 20, "record layout");
+static_assert(offsetof(ListingRecord, hits) == 24, "record layout");
+static_assert(offsetof(ListingRecord, comp) == 28, "record layout");
+static_assert(offsetof(ListingRecord, mark) == 32, "record layout");
+static_assert(offsetof(ListingRecord, text) == 35, "record layout");
+static_assert(sizeof(ListingRecord) == 36, "record layout");
+
+// Index of a kind in the check-box order (Call Ptr, Call, Jmp Ptr, Jmp, Str Data), or -1.
+int KindIndex(BYTE kind);
+
+// The armed kinds and the six point maps: one member record of the main dialog.
+// The maps hold pointers into the mapped listing and own none of them.
+struct CPointMaps {
+    int m_armedKinds[6] = {0, 0, 0, 0, 0, 0}; // Call Ptr, Call, Jmp Ptr, Jmp, Str Data, single step
+    CMapPtrToPtr m_mapCallPtr{10};
+    CMapPtrToPtr m_mapCall{10};
+    CMapPtrToPtr m_mapJmpPtr{10};
+    CMapPtrToPtr m_mapJmp{10};
+    CMapPtrToPtr m_mapStrData{10};
+    CMapPtrToPtr m_mapAll{10};
+
+    // The kind map of check-box index 0..4.
+    CMapPtrToPtr& KindMap(int index);
+    void RemoveAllPoints(); // empties the five kind maps and m_mapAll
+};

@@ -1,0 +1,36 @@
+# Sourced by the other scripts: paths and the Wine environment.
+# BUILD_DIR may be set to keep several build trees apart.
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+export BUILD_DIR=${BUILD_DIR:-$root/build}
+export WINEPREFIX=${WINEPREFIX:-$root/build/wineprefix}
+export WINEARCH=win32
+export WINEDEBUG=${WINEDEBUG:--all}
+export WINEDLLOVERRIDES="mscoree,mshtml="
+capstone_src() { ls -d "$root"/build/third_party/capstone-*/ 2>/dev/null | head -n 1; }
+
+# A 32-bit prefix inside the build tree, made once, without prompts.
+ensure_prefix() {
+  if [ ! -f "$WINEPREFIX/system.reg" ]; then
+    mkdir -p "$(dirname "$WINEPREFIX")"
+    wineboot -i >/dev/null 2>&1 || true
+    wineserver -w 2>/dev/null || true
+    [ -f "$WINEPREFIX/system.reg" ] || { echo "could not create the Wine prefix $WINEPREFIX" >&2; return 1; }
+  fi
+}
+
+# An X display for Wine's windows: the caller's, else a private Xvfb.
+xvfb_pid=
+ensure_display() {
+  if [ -n "${DISPLAY:-}" ] && xdpyinfo >/dev/null 2>&1; then return 0; fi
+  local n
+  for n in $(seq 90 140); do
+    [ -e "/tmp/.X$n-lock" ] && continue
+    Xvfb ":$n" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+    xvfb_pid=$!
+    export DISPLAY=":$n"
+    for _ in $(seq 1 50); do xdpyinfo >/dev/null 2>&1 && return 0; sleep 0.1; done
+    kill "$xvfb_pid" 2>/dev/null; xvfb_pid=
+  done
+  echo "could not start Xvfb" >&2; return 1
+}
+stop_display() { [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null; xvfb_pid=; }

@@ -1,0 +1,24 @@
+#!/usr/bin/env bash
+# Sets up a fresh Debian 12 machine (as root), builds everything and runs every
+# test: the native tests under the sanitizers, the Win32 tests under Wine on a
+# private X display, and each fuzz target for a bounded time.
+set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+bash "$here/install-deps.sh"
+. "$here/env.sh"
+bash "$here/build.sh" native win32 fuzz
+
+ensure_prefix
+ensure_display
+wineserver -p 2>/dev/null || true
+cleanup() { wineserver -k 2>/dev/null || true; stop_display; }
+trap cleanup EXIT
+
+status=0
+echo "== native tests (ASan/UBSan)"
+ctest --test-dir "$BUILD_DIR/native" --output-on-failure -j "$(nproc)" || status=1
+echo "== Win32 tests (Wine)"
+ctest --test-dir "$BUILD_DIR/win32" --output-on-failure || status=1
+echo "== fuzz targets"
+bash "$here/fuzz.sh" || status=1
+exit $status
