@@ -1,0 +1,137 @@
+// The application object and the main dialog, which owns every piece of the
+// trace's state: the controls, the user's choices, the point maps of the
+// mapped listing, the listing's handles and the fields through which the
+// window and the debug thread talk (plain ints, polled, no lock).
+#pragma once
+
+#include "framework/Afx.h"
+#include "listing/ListingRecord.h"
+#include "resources/resource.h"
+
+// The program's one path buffer: the start directory at start-up, then the
+// initial name and the returned path of every file dialog.
+extern char g_szFileName[MAX_PATH];
+
+class CTracerApp : public CWinApp {
+public:
+    // Runs the main dialog modally; FALSE, so the program ends when it closes.
+    BOOL InitInstance() override;
+};
+
+class CTracerDlg : public CDialog, public CPointMaps {
+public:
+    enum { IDD = IDD_KORVANE_DIALOG };
+
+    explicit CTracerDlg(CWnd* pParent = NULL);
+    ~CTracerDlg() override;
+
+    // --- control wrappers, bound by DoDataExchange ---
+    CButton m_chkStrData;
+    CButton m_chkJmp;
+    CButton m_chkJmpPtr;
+    CButton m_chkCall;
+    CButton m_chkCallPtr;
+    CButton m_btnSkipPoint;
+    CEdit m_editCommandLine;
+    CButton m_btnCreateMode;
+    CButton m_chkSingleStep;
+    CButton m_btnCompareMode;
+    CListCtrl m_listHits;
+    CButton m_btnSave;      // BUT04
+    CButton m_btnArchive;   // BUT03
+    CButton m_btnCancel;    // BUT02
+    CButton m_btnMain;      // BUT01
+
+    // --- values (m_armedKinds and the six point maps come from CPointMaps) ---
+    int m_bSingleStep = 0;
+    int m_nSpeed = 0;            // trackbar position; the debug thread sleeps m_nSpeed x 10 ms per report
+    int m_bCompareMode = 0;      // set by InitMainWindow
+    int m_bSaved = 1;            // 0: the save question is due
+    int m_bSkipPoint = 0;        // debug thread: do not re-plant the last point taken
+    int m_bRearm = 0;            // debug thread: bring the planted kinds in line with the wanted ones
+    int m_bPauseOnStop = 0;      // a run is live: a stop request pauses it
+    int m_bStopRequest = 0;      // halt request to the debug thread
+    int m_bExited = 0;           // the debuggee's process has exited
+    DWORD m_dwExceptionCode = 0; // exception to report, 0 for a hit
+    ListingRecord* m_pHitRecord = NULL;
+    int m_nHitSeq = 0;           // run-wide hit number
+    HANDLE m_hListingFile = INVALID_HANDLE_VALUE;
+    HANDLE m_hListingMapping = INVALID_HANDLE_VALUE;
+    char* m_pListing = NULL;     // base of the mapped listing view
+    HWND m_hWndDlg = NULL;       // where the debug thread posts its commands
+    CONTEXT* m_pExceptionContext = NULL;
+    CWinThread* m_pDebugThread = NULL;
+    CString m_strCommandLine;
+    CString m_strArchiveDir;     // start directory + "\AR\"
+    CString m_strTargetName;     // file name without directory, lower case
+    CString m_strArchiveName;
+    CString m_strSavedArchiveName;
+    CString m_strTargetDir;      // no trailing backslash
+    CString m_strArguments;
+    int m_bCallPtr = 0;          // wanted kinds, check boxes 1006 to 1010
+    int m_bCall = 0;
+    int m_bJmpPtr = 0;
+    int m_bJmp = 0;
+    int m_bStrData = 1;
+    HICON m_hIcon = NULL;
+
+    // The kinds whose rows the hit list holds (Call Ptr, Call, Jmp Ptr, Jmp,
+    // Str Data). Kept apart from m_armedKinds, which records what the debug
+    // engine has planted: a stopped run removes every breakpoint while the
+    // rows stay, and the list must not add them a second time.
+    int m_listedKinds[5] = {0, 0, 0, 0, 0};
+
+    // --- start-up and the routines every handler changes the window with ---
+    BOOL OnInitDialog() override;
+    BOOL OnNotify(WPARAM wParam, LPARAM lParam, LRESULT* pResult) override;
+    int InitMainWindow();
+    // Enables or disables by style (no WM_ENABLE), optionally focuses, sets the
+    // caption (NULL: rewrites the current one) and flashes the button. Returns 1.
+    int SetButton(CWnd* control, BOOL enable, BOOL focus, const char* caption);
+    // "dialog": the window title; "mode": the mode captions. 1, or 0 for any other text.
+    int UpdateCaptions(const char* what);
+    int SetMode(BOOL compare, BOOL enable);
+    int RepaintAll();
+    void OnPaint();
+    HCURSOR OnQueryDragIcon();
+
+    // --- hit list ---
+    void SyncHitList();
+    int ResetHitCounts();
+    // LVM_SORTITEMS callback: a and b are two rows' records, key the column (-1: removal order).
+    static int CALLBACK CompareHitRows(LPARAM a, LPARAM b, LPARAM key);
+    void OnListNotify(NMHDR* pNMHDR);
+    void OnSpeedReleased(NMHDR* pNMHDR, LRESULT* pResult);
+
+    // --- command buttons and the trace state ---
+    void OnMainButton();
+    void OnCancelButton();
+    void OnArchiveButton();
+    void OnSaveButton();
+    void OnCompareMode();
+    void OnCreateMode();
+    void OnSkipPoint();
+    void OnClose();
+    int SelectTarget();
+    int ResetTrace(BOOL askSave, BOOL keepListing);
+
+    // --- listing ---
+    int OpenListing(int forArchive);
+    int LoadListing(int forArchive);
+    void CloseListing();
+
+    // --- commands posted by the debug thread ---
+    void OnDebugReport();
+    void OnDebugEnd();
+
+protected:
+    void DoDataExchange(CDataExchange* pDX) override;
+
+private:
+    void AddKindRows(CMapPtrToPtr& map);
+    void RemoveKindRows(CMapPtrToPtr& map);
+    void SetCountCells(int row, const ListingRecord* record);
+    int RenumberRows(); // returns the last selected row, or -1
+
+    DECLARE_MESSAGE_MAP()
+};

@@ -1,0 +1,15 @@
+// Creates a process from a complete command line: the debuggee (flags bit 0,
+// DEBUG_PROCESS) or the listing batch (flags 0). On failure one error box
+// owned by `owner` (through AfxShowMessageBox) and 0; 1 when created.
+#pragma once
+
+#include <windows.h>
+
+#include "framework/CString.h"
+
+// Overwritten by every launch. After a batch launch the caller owns
+// g_processInfo's process and thread handles; after a debuggee launch both are closed.
+extern STARTUPINFOA g_startupInfo;
+extern PROCESS_INFORMATION g_processInfo;
+
+int LaunchProcess(const CString& commandLine, int flags, HWND owner);
