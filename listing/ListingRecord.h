@@ -62,5 +62,29 @@ struct CPointMaps {
 
     // The kind map of check-box index 0..4.
     CMapPtrToPtr& KindMap(int index);
+    // Enters a point record into its kind map and into m_mapAll under its addr,
+    // replacing what an earlier record of the same address left there.
+    // FALSE (nothing entered) when the record's kind is no point kind.
+    BOOL EnterPoint(ListingRecord* pRecord);
     void RemoveAllPoints(); // empties the five kind maps and m_mapAll
 };
+
+// The mark the conversion leaves in byte 0; a generated listing never starts with it.
+const BYTE listingConvertedMark = 0x27;
+
+// Records shorter than this carry no fields beyond len and kind.
+const DWORD listingFieldsLen = 35;
+
+// Turns a raw listing (lines ending in CR LF) in place into records and enters
+// every point into the maps. Returns the number of point records entered.
+int ConvertListing(char* view, DWORD size, CPointMaps& maps);
+
+// Walks a converted listing: resets savedByte and row of each point record and
+// enters it into the maps; num, hits and comp stay as stored. Returns the number
+// of point records entered. Records that no conversion could have written (a
+// len reaching past the file, a point too short for its fields, a missing mark,
+// an unknown kind) are left alone and counted in *pnCorrupt when it is given.
+int IndexListing(char* view, DWORD size, CPointMaps& maps, int* pnCorrupt = nullptr);
+
+// TRUE when the listing has been converted already.
+BOOL IsConvertedListing(const char* view, DWORD size);

@@ -1,0 +1,48 @@
+// Re-index of a listing converted earlier: the records are walked by their len
+// bytes only, and nothing outside a record that passes the checks is touched,
+// since the file on disk may have been damaged or replaced.
+#include <cstring>
+
+#include "listing/ListingRecord.h"
+
+int IndexListing(char* view, DWORD size, CPointMaps& maps, int* pnCorrupt)
+{
+    int nPoints = 0;
+    int nCorrupt = 0;
+    if (pnCorrupt)
+        *pnCorrupt = 0;
+    if (!view)
+        return 0;
+    BYTE* const base = reinterpret_cast<BYTE*>(view);
+    BYTE* const end = base + size;
+    for (BYTE* rec = base + 1; rec < end;) {
+        DWORD len = rec[0];
+        if (end - rec <= static_cast<ptrdiff_t>(len)) {
+            // Its zero would lie past the file: nothing after it can be trusted.
+            ++nCorrupt;
+            break;
+        }
+        BYTE* next = rec + len + 1;
+        // An empty record (the last byte of a converted file) has no kind byte.
+        if (len == 0 || rec[1] == kindNone) {
+            rec = next;
+            continue;
+        }
+        if (len < listingFieldsLen || std::memcmp(rec + 32, "Ok\n", 3) != 0) {
+            ++nCorrupt;
+            rec = next;
+            continue;
+        }
+        ListingRecord* pRecord = reinterpret_cast<ListingRecord*>(rec);
+        pRecord->savedByte = 0;
+        pRecord->row = -1;
+        if (maps.EnterPoint(pRecord))
+            ++nPoints;
+        else
+            ++nCorrupt;
+        rec = next;
+    }
+    if (pnCorrupt)
+        *pnCorrupt = nCorrupt;
+    return nPoints;
+}
