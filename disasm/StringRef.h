@@ -1,0 +1,17 @@
+// String-reference lines: the text of a zero-terminated string that an
+// instruction points at, quoted from column 34, with "String Ref" at column 23
+// so that the conversion files it under the instruction before it.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+// Shortest string taken for a reference; shorter runs are usually not text.
+const size_t kMinStringChars = 4;
+
+// Checks whether p[0..avail) starts a printable zero-terminated string (ASCII,
+// or UTF-16LE with characters below 0x80) of at least kMinStringChars
+// characters. If so, sets line to the whole string-reference line, CR LF
+// included, at most 254 characters before the CR LF, and returns true.
+bool AppendStringRefLine(const uint8_t* p, size_t avail, std::string& line);

@@ -1,0 +1,62 @@
+// Korvane's companion disassembler. One argument, the program file; the
+// listing goes to standard output with CR LF line ends, exit code 0. A file
+// that cannot be read gets a message on stderr, no output and exit code 1.
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#endif
+
+#include "disasm/ListingWriter.h"
+
+int main(int argc, char** argv)
+{
+    if (argc != 2) {
+        fprintf(stderr, "usage: %s <program file>\n", argc > 0 ? argv[0] : "Korvane.dll");
+        return 2;
+    }
+    FILE* f = fopen(argv[1], "rb");
+    if (!f) {
+        fprintf(stderr, "cannot open [ %s ]: %s\n", argv[1], strerror(errno));
+        return 1;
+    }
+    std::vector<uint8_t> data;
+    if (fseek(f, 0, SEEK_END) == 0) {
+        long size = ftell(f);
+        if (size > 0)
+            data.reserve(size_t(size));
+        rewind(f);
+    }
+    uint8_t chunk[1 << 16];
+    size_t got;
+    while ((got = fread(chunk, 1, sizeof chunk, f)) > 0)
+        data.insert(data.end(), chunk, chunk + got);
+    bool readError = ferror(f) != 0;
+    int savedErrno = errno;
+    fclose(f);
+    if (readError) {
+        fprintf(stderr, "cannot read [ %s ]: %s\n", argv[1], strerror(savedErrno));
+        return 1;
+    }
+
+#ifdef _WIN32
+    // The listing's CR LF are written as they are, not doubled by text mode.
+    _setmode(_fileno(stdout), _O_BINARY);
+#endif
+    bool ok;
+    {
+        CListingOutput out(stdout);
+        WriteListing(data.data(), data.size(), argv[1], out);
+        ok = out.Flush();
+    }
+    if (fflush(stdout) != 0 || !ok) {
+        fprintf(stderr, "cannot write the listing of [ %s ]\n", argv[1]);
+        return 1;
+    }
+    return 0;
+}
