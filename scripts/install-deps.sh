@@ -10,7 +10,7 @@ packages=(
   wine wine32:i386 wine64 fonts-wine
   g++-mingw-w64-i686 binutils-mingw-w64-i686
   cmake ninja-build make g++ clang libclang-rt-14-dev googletest
-  xvfb xauth xdotool imagemagick
+  xvfb xauth xdotool imagemagick x11-utils python3
   libcapstone-dev dpkg-dev
 )
 
