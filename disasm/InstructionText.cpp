@@ -52,6 +52,27 @@ void AppendDisplacement(std::string& out, int64_t disp)
     AppendHex(out, mag, mag <= 0xFF ? 2 : (mag <= 0xFFFF ? 4 : 8));
 }
 
+// Digits for an immediate: the width it is encoded in where capstone reports
+// the operand size instead (int 2E, ret 0008, shl eax, 04, enter 0010, 00).
+int ImmediateDigits(unsigned id, int index, unsigned size)
+{
+    switch (id) {
+    case X86_INS_RET: case X86_INS_RETF:
+        return 4;
+    case X86_INS_ENTER:
+        return index == 0 ? 4 : 2;
+    case X86_INS_INT: case X86_INS_IN: case X86_INS_OUT:
+    case X86_INS_ROL: case X86_INS_ROR: case X86_INS_RCL: case X86_INS_RCR:
+    case X86_INS_SHL: case X86_INS_SAL: case X86_INS_SHR: case X86_INS_SAR:
+    case X86_INS_SHLD: case X86_INS_SHRD:
+    case X86_INS_BT: case X86_INS_BTS: case X86_INS_BTR: case X86_INS_BTC:
+        return 2;
+    default:
+        break;
+    }
+    return size == 1 ? 2 : size == 2 ? 4 : size == 4 ? 8 : 2;
+}
+
 } // namespace
 
 void AppendHex(std::string& out, uint32_t v, int n)
@@ -72,7 +93,9 @@ void FormatInstruction(csh handle, const cs_insn& insn, CInstructionText& out)
     out.hasMemAbs = false;
     out.immCount = 0;
     out.hasTarget = false;
+    out.hasMem = false;
     const cs_x86& x86 = insn.detail->x86;
+    out.opCount = x86.op_count;
 
     // Separate prefix words ("rep", "lock", "bnd", ...) from the mnemonic proper.
     const char* mn = insn.mnemonic;
@@ -135,13 +158,18 @@ void FormatInstruction(csh handle, const cs_insn& insn, CInstructionText& out)
                     out.target = v;
                     out.hasTarget = true;
                 } else {
-                    AppendHex(text, v, op.size == 1 ? 2 : (op.size == 2 ? 4 : 8));
+                    AppendHex(text, v, ImmediateDigits(insn.id, i, op.size));
                     if (out.immCount < 2)
                         out.imms[out.immCount++] = v;
                 }
                 break;
             }
             case X86_OP_MEM: {
+                out.hasMem = true;
+                out.memBase = op.mem.base;
+                out.memIndex = op.mem.index;
+                out.memScale = op.mem.scale;
+                out.memDisp = op.mem.disp;
                 const char* open = static_cast<const char*>(memchr(starts[i], '[', size_t(ends[i] - starts[i])));
                 const char* close = open ? static_cast<const char*>(memchr(open, ']', size_t(ends[i] - open))) : nullptr;
                 if (!close) {

@@ -31,6 +31,18 @@ struct CInstructionText {
     int immCount = 0;
     uint32_t target = 0;
     bool hasTarget = false;
+    // The last memory operand (capstone register ids), for table detection.
+    bool hasMem = false;
+    int memBase = X86_REG_INVALID;
+    int memIndex = X86_REG_INVALID;
+    int memScale = 1;
+    int64_t memDisp = 0;
+    int opCount = 0;
 };
 
 void FormatInstruction(csh handle, const cs_insn& insn, CInstructionText& out);
+
+// The commonest plain 32-bit instructions (no prefixes), decoded without
+// capstone for speed. Produces exactly what FormatInstruction makes of the
+// same bytes, or returns 0 (then capstone decodes them). Returns the length.
+unsigned FastFormat(const uint8_t* p, size_t avail, uint32_t va, CInstructionText& out);

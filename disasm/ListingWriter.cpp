@@ -48,10 +48,11 @@ public:
 private:
     void Note(std::string line);
     void DataLine(uint32_t from, uint32_t to, const char* label);
-    void CodeLine(uint32_t rva, const CInstructionText& t);
+    void CodeLine(uint32_t rva, const uint8_t* code, uint32_t len, const CInstructionText& t);
     void FindTables(const CPeSection& s, std::vector<CRange>& ranges);
     void JumpTableAhead(const CPeSection& s, uint32_t pos, const CInstructionText& t, std::vector<CRange>& ranges, size_t from);
     void IndexTableAhead(const CPeSection& s, uint32_t pos, std::vector<CRange>& ranges, size_t from);
+    void AddIndexTable(const CPeSection& s, uint32_t table, uint32_t entries, std::vector<CRange>& ranges, size_t from);
     void AddRange(std::vector<CRange>& ranges, size_t from, CRange r);
     const std::string* ThunkImport(uint32_t targetVa) const;
     uint32_t Va(uint32_t rva) const { return m_pe.m_imageBase + rva; }
@@ -62,6 +63,9 @@ private:
     cs_insn* m_insn = nullptr;
     std::string m_line;
     CInstructionText m_text;
+    // A byte table that a movzx read just before the jump table was known.
+    uint32_t m_pendingIndexTable = 0;
+    uint32_t m_pendingUntil = 0;
 };
 
 bool CListingBuilder::Open()
@@ -105,7 +109,7 @@ void CListingBuilder::DataLine(uint32_t from, uint32_t to, const char* label)
     m_stats.dataBytes += to - from;
 }
 
-void CListingBuilder::CodeLine(uint32_t rva, const CInstructionText& t)
+void CListingBuilder::CodeLine(uint32_t rva, const uint8_t* code, uint32_t len, const CInstructionText& t)
 {
     static const char hex[] = "0123456789ABCDEF";
     char line[kMaxLine + 2];
@@ -114,17 +118,17 @@ void CListingBuilder::CodeLine(uint32_t rva, const CInstructionText& t)
     for (int i = 8; i >= 1; --i, va >>= 4)
         line[i] = hex[va & 15];
     memset(line + 9, ' ', kTextColumn - 9);
-    size_t shown = std::min<size_t>(m_insn->size, kShownBytes);
+    size_t shown = std::min<size_t>(len, kShownBytes);
     for (size_t i = 0; i < shown; ++i) {
-        line[10 + 2 * i] = hex[m_insn->bytes[i] >> 4];
-        line[11 + 2 * i] = hex[m_insn->bytes[i] & 15];
+        line[10 + 2 * i] = hex[code[i] >> 4];
+        line[11 + 2 * i] = hex[code[i] & 15];
     }
     size_t n = std::min(t.text.size(), kMaxLine - kTextColumn);
     memcpy(line + kTextColumn, t.text.data(), n);
-    size_t len = kTextColumn + n;
-    line[len++] = '\r';
-    line[len++] = '\n';
-    m_out.Append(line, len);
+    size_t lineLen = kTextColumn + n;
+    line[lineLen++] = '\r';
+    line[lineLen++] = '\n';
+    m_out.Append(line, lineLen);
     ++m_stats.instructions;
 }
 
@@ -232,14 +236,12 @@ void CListingBuilder::FindTables(const CPeSection& s, std::vector<CRange>& range
 // entries are code addresses, each one relocated when the file has fix-ups.
 void CListingBuilder::JumpTableAhead(const CPeSection& s, uint32_t pos, const CInstructionText& t, std::vector<CRange>& ranges, size_t from)
 {
-    const cs_x86& x86 = m_insn->detail->x86;
-    if (t.branch != branchJump || x86.op_count != 1 || x86.operands[0].type != X86_OP_MEM)
+    if (t.branch != branchJump || t.opCount != 1 || !t.hasMem)
         return;
-    const x86_op_mem& mem = x86.operands[0].mem;
-    if (mem.index == X86_REG_INVALID || mem.scale != 4 || mem.base != X86_REG_INVALID)
+    if (t.memIndex == X86_REG_INVALID || t.memScale != 4 || t.memBase != X86_REG_INVALID)
         return;
-    uint32_t table = uint32_t(mem.disp) - m_pe.m_imageBase;
-    if (!m_pe.InImage(uint32_t(mem.disp)) || table < pos || m_pe.SectionOf(table) != &s)
+    uint32_t table = uint32_t(t.memDisp) - m_pe.m_imageBase;
+    if (!m_pe.InImage(uint32_t(t.memDisp)) || table < pos || m_pe.SectionOf(table) != &s)
         return;
     uint32_t n = 0;
     for (; n < 65536; ++n) {
@@ -254,8 +256,26 @@ void CListingBuilder::JumpTableAhead(const CPeSection& s, uint32_t pos, const CI
                                  : m_pe.SectionOf(v - m_pe.m_imageBase) != &s)
             break;
     }
+    if (!n)
+        return;
+    AddRange(ranges, from, {table, table + n * 4, 0, "jump table"});
+    if (m_pendingIndexTable == table + n * 4 && pos <= m_pendingUntil)
+        AddIndexTable(s, m_pendingIndexTable, n, ranges, from);
+    m_pendingIndexTable = 0;
+}
+
+void CListingBuilder::AddIndexTable(const CPeSection& s, uint32_t table, uint32_t entries, std::vector<CRange>& ranges, size_t from)
+{
+    size_t avail = 0;
+    const uint8_t* p = m_pe.Span(table, avail);
+    if (!p)
+        return;
+    avail = std::min<uint64_t>(avail, uint64_t(s.rva) + s.loadedSize - table);
+    uint32_t n = 0;
+    while (n < avail && n < 65536 && p[n] < entries)
+        ++n;
     if (n)
-        AddRange(ranges, from, {table, table + n * 4, 0, "jump table"});
+        AddRange(ranges, from, {table, table + n, 0, "jump index table"});
 }
 
 // `movzx reg, byte ptr [reg+table]` whose table follows a known jump table:
@@ -275,16 +295,13 @@ void CListingBuilder::IndexTableAhead(const CPeSection& s, uint32_t pos, std::ve
     for (size_t i = from; i < ranges.size(); ++i)
         if (ranges[i].end == table && strcmp(ranges[i].label, "jump table") == 0)
             entries = (ranges[i].end - ranges[i].start) / 4;
-    if (!entries)
-        return;
-    size_t avail = 0;
-    const uint8_t* p = m_pe.Span(table, avail);
-    avail = std::min<size_t>(avail, uint64_t(s.rva) + s.loadedSize - table);
-    uint32_t n = 0;
-    while (n < avail && n < 65536 && p[n] < entries)
-        ++n;
-    if (n)
-        AddRange(ranges, from, {table, table + n, 0, "jump index table"});
+    if (entries) {
+        AddIndexTable(s, table, entries, ranges, from);
+    } else {
+        // The jump table may follow within the next few instructions.
+        m_pendingIndexTable = table;
+        m_pendingUntil = pos + 32;
+    }
 }
 
 void CListingBuilder::Section(const CPeSection& s)
@@ -322,11 +339,14 @@ void CListingBuilder::Section(const CPeSection& s)
         while (r < ranges.size() && ranges[r].end <= pos)
             ++r;
         if (r < ranges.size() && ranges[r].start <= pos) {
-            // Adjoining or overlapping ranges become one line.
+            // Overlapping ranges, and adjoining ones of one kind, become one line.
             uint32_t to = ranges[r].end;
             const char* label = ranges[r].label;
-            for (size_t k = r + 1; k < ranges.size() && ranges[k].start <= to; ++k)
+            for (size_t k = r + 1; k < ranges.size(); ++k) {
+                if (ranges[k].start > to || (ranges[k].start == to && strcmp(ranges[k].label, label) != 0))
+                    break;
                 to = std::max(to, ranges[k].end);
+            }
             DataLine(pos, to, label);
             pos = to;
             continue;
@@ -367,10 +387,12 @@ void CListingBuilder::Section(const CPeSection& s)
         if (pos == m_pe.m_entryRva)
             Note("; Program entry point");
 
+        uint32_t len = FastFormat(p, end - pos, Va(pos), m_text);
+        bool decoded = len != 0;
         const uint8_t* code = p;
         size_t avail = end - pos;
         uint64_t address = Va(pos);
-        if (!cs_disasm_iter(m_handle, &code, &avail, &address, m_insn)) {
+        if (!decoded && !cs_disasm_iter(m_handle, &code, &avail, &address, m_insn)) {
             // One line for a run of bytes that start no instruction.
             uint32_t bad = 1;
             for (; pos + bad < limit && bad < 256; ++bad) {
@@ -384,7 +406,8 @@ void CListingBuilder::Section(const CPeSection& s)
             pos += bad;
             continue;
         }
-        uint32_t len = m_insn->size;
+        if (!decoded)
+            len = m_insn->size;
         uint32_t reach = r < ranges.size() ? limit + ranges[r].softHead : end;
         if (pos + len > reach) {
             // A real instruction cannot run into known data.
@@ -392,7 +415,8 @@ void CListingBuilder::Section(const CPeSection& s)
             pos = limit;
             continue;
         }
-        FormatInstruction(m_handle, *m_insn, m_text);
+        if (!decoded)
+            FormatInstruction(m_handle, *m_insn, m_text);
         CInstructionText& t = m_text;
 
         // Imports by name; strings the instruction points at.
@@ -405,7 +429,7 @@ void CListingBuilder::Section(const CPeSection& s)
             t.text += " ; ";
             t.text += *import;
         }
-        CodeLine(pos, t);
+        CodeLine(pos, p, len, t);
 
         uint32_t candidates[3];
         int nc = 0;
@@ -425,7 +449,8 @@ void CListingBuilder::Section(const CPeSection& s)
         }
 
         JumpTableAhead(s, pos + len, t, ranges, r);
-        IndexTableAhead(s, pos + len, ranges, r);
+        if (!decoded)
+            IndexTableAhead(s, pos + len, ranges, r);
         pos += len;
     }
 }

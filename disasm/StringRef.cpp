@@ -6,23 +6,28 @@ const size_t kMaxLine = 254;
 const size_t kQuoteColumn = 34;
 const size_t kScanLimit = 4096; // longer texts are shown cut anyway
 
-bool IsTextByte(unsigned c) { return (c >= 0x20 && c < 0x7F) || c == '\t' || c == '\n' || c == '\r'; }
+bool IsPlain(unsigned c) { return (c >= 0x20 && c < 0x7F) || c == '\t' || c == '\n' || c == '\r'; }
 
-// Length in characters of a string of units of the given width, or 0.
+// Length in characters of a string of units of the given width, or 0. Text is
+// mostly plain characters; a few others (escaped in the listing) may occur.
 size_t TextLength(const uint8_t* p, size_t avail, size_t width)
 {
-    size_t n = 0;
+    size_t n = 0, plain = 0;
     for (; (n + 1) * width <= avail && n < kScanLimit; ++n) {
         unsigned c = p[n * width];
         if (width == 2 && p[n * width + 1] != 0)
             return 0;
         if (c == 0)
-            return n >= kMinStringChars ? n : 0;
-        if (!IsTextByte(c))
-            return 0;
+            break;
+        if (IsPlain(c))
+            ++plain;
     }
-    // Unterminated within the scan: long text is still text, a cut-off end is not.
-    return n == kScanLimit ? n : 0;
+    // Unterminated within the file: not a string. Over the scan limit: long text.
+    if ((n + 1) * width > avail)
+        return 0;
+    if (n < kMinStringChars || plain * 4 < n * 3 || !IsPlain(p[0]))
+        return 0;
+    return n;
 }
 
 } // namespace

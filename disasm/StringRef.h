@@ -10,8 +10,8 @@
 // Shortest string taken for a reference; shorter runs are usually not text.
 const size_t kMinStringChars = 4;
 
-// Checks whether p[0..avail) starts a printable zero-terminated string (ASCII,
-// or UTF-16LE with characters below 0x80) of at least kMinStringChars
-// characters. If so, sets line to the whole string-reference line, CR LF
+// Checks whether p[0..avail) starts a zero-terminated text (bytes, or UTF-16LE
+// with characters below 0x100) of at least kMinStringChars characters, three
+// quarters of them printable ASCII. If so, sets line to the whole string-reference line, CR LF
 // included, at most 254 characters before the CR LF, and returns true.
 bool AppendStringRefLine(const uint8_t* p, size_t avail, std::string& line);

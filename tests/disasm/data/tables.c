@@ -1,0 +1,52 @@
+/* A DLL (so it has relocations) with jump tables inside its code section, as
+   some compilers place them: one long table, one short table reached through
+   a byte index table. The listing must keep all three out of the code. */
+__asm__(
+    ".text\n"
+    ".globl _Dispatch\n"
+    "_Dispatch:\n"
+    "    movl 4(%esp), %eax\n"
+    "    cmpl $3, %eax\n"
+    "    ja 9f\n"
+    "    jmp *1f(,%eax,4)\n"
+    "    .p2align 2\n"
+    "1:  .long 10f, 11f, 12f, 13f\n"
+    "10: movl $1, %eax\n"
+    "    ret\n"
+    "11: movl $2, %eax\n"
+    "    ret\n"
+    "12: movl $3, %eax\n"
+    "    ret\n"
+    "13: movl $4, %eax\n"
+    "    ret\n"
+    "9:  xorl %eax, %eax\n"
+    "    ret\n"
+    ".globl _Select\n"
+    "_Select:\n"
+    "    movl 4(%esp), %eax\n"
+    "    andl $3, %eax\n"
+    "    movzbl 3f(%eax), %eax\n"
+    "    jmp *2f(,%eax,4)\n"
+    "    .p2align 2\n"
+    "2:  .long 20f, 21f\n"
+    "3:  .byte 0, 1, 1, 0\n"
+    "20: movl $5, %eax\n"
+    "    ret\n"
+    "21: movl $6, %eax\n"
+    "    ret\n");
+
+int Dispatch(int);
+int Select(int);
+
+__declspec(dllexport) int __stdcall Both(int i)
+{
+    return Dispatch(i) + Select(i);
+}
+
+int __stdcall DllMainCRTStartup(void* module, unsigned reason, void* reserved)
+{
+    (void)module;
+    (void)reason;
+    (void)reserved;
+    return 1;
+}
