@@ -51,6 +51,19 @@ def base_mnemonic(text):
     return ALIASES.get(m, m)
 
 
+def is_pe32(path):
+    """A 32-bit x86 PE file (programs, DLLs, drivers, controls: whatever the extension)."""
+    try:
+        with open(path, "rb") as f:
+            head = f.read(4096)
+    except OSError:
+        return False
+    if len(head) < 0x40 or head[:2] != b"MZ":
+        return False
+    pe = int.from_bytes(head[0x3C:0x40], "little")
+    return head[pe:pe + 4] == b"PE\0\0" and head[pe + 4:pe + 6] == b"\x4c\x01" and head[pe + 24:pe + 26] == b"\x0b\x01"
+
+
 def objdump_instructions(path):
     out = subprocess.run([OBJDUMP, "-d", "-M", "intel", path], capture_output=True, text=True,
                          errors="replace").stdout
@@ -146,7 +159,7 @@ def main():
     files = []
     for p in a.paths:
         if os.path.isdir(p):
-            files += sorted(os.path.join(p, f) for f in os.listdir(p) if f.lower().endswith((".exe", ".dll")))
+            files += sorted(f for f in (os.path.join(p, n) for n in os.listdir(p)) if is_pe32(f))
         else:
             files.append(p)
     total = collections.Counter()
