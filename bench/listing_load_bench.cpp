@@ -1,0 +1,265 @@
+// From attach to filled list for a target with about 1 MB of code, split into
+// its parts: the disassembly batch, the conversion, the filling of the point
+// maps and the filling of the hit list; then the reuse of the listing. Runs
+// under Wine on the real dialog, the real batch and the real disassembler.
+//
+//   listing_load_bench.exe [target [work folder]]
+//
+// Every part is printed in milliseconds and as a share of the first load.
+#include <windows.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "app/TracerDlg.h"
+#include "listing/ListingGeneration.h"
+
+namespace {
+
+// Message boxes are printed and answered, so that a failure never blocks.
+class PrintingUi : public IUiSeam {
+public:
+    int MessageBox(HWND, LPCSTR text, LPCSTR caption, UINT) override
+    {
+        std::fprintf(stderr, "box [%s]: %s\n", caption, text);
+        ++boxes;
+        return IDOK;
+    }
+    BOOL FileDialog(BOOL, OPENFILENAMEA&) override { return FALSE; }
+    int boxes = 0;
+};
+
+double Now()
+{
+    static LARGE_INTEGER frequency = {};
+    if (frequency.QuadPart == 0)
+        ::QueryPerformanceFrequency(&frequency);
+    LARGE_INTEGER count;
+    ::QueryPerformanceCounter(&count);
+    return 1000.0 * static_cast<double>(count.QuadPart) / static_cast<double>(frequency.QuadPart);
+}
+
+std::string WinPath(std::string path)
+{
+    for (char& c : path)
+        if (c == '/')
+            c = '\\';
+    return !path.empty() && path[0] == '\\' ? "Z:" + path : path;
+}
+
+std::vector<char> ReadAll(const std::string& path)
+{
+    std::vector<char> bytes;
+    HANDLE file = ::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
+    if (file == INVALID_HANDLE_VALUE)
+        return bytes;
+    bytes.resize(::GetFileSize(file, NULL));
+    DWORD got = 0;
+    if (!bytes.empty())
+        ::ReadFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &got, NULL);
+    ::CloseHandle(file);
+    bytes.resize(got);
+    return bytes;
+}
+
+// Moves a program file's image to 0x00400000, applying its base relocations:
+// code lines are recognised by an address beginning with 0, so a DLL at its
+// usual high base would have no points at all.
+bool RebaseTo400000(const std::string& path)
+{
+    std::vector<char> file = ReadAll(path);
+    auto at = [&](size_t offset, size_t size) { return offset + size <= file.size() ? &file[offset] : nullptr; };
+    char* dos = at(0, sizeof(IMAGE_DOS_HEADER));
+    if (!dos)
+        return false;
+    size_t ntOffset = reinterpret_cast<IMAGE_DOS_HEADER*>(dos)->e_lfanew;
+    IMAGE_NT_HEADERS32* nt = reinterpret_cast<IMAGE_NT_HEADERS32*>(at(ntOffset, sizeof(IMAGE_NT_HEADERS32)));
+    if (!nt || nt->Signature != IMAGE_NT_SIGNATURE)
+        return false;
+    DWORD delta = 0x00400000 - nt->OptionalHeader.ImageBase;
+    IMAGE_SECTION_HEADER* sections = IMAGE_FIRST_SECTION(nt);
+    WORD nSections = nt->FileHeader.NumberOfSections;
+    auto fileOffset = [&](DWORD rva) -> size_t {
+        for (WORD i = 0; i < nSections; ++i)
+            if (rva >= sections[i].VirtualAddress && rva < sections[i].VirtualAddress + sections[i].SizeOfRawData)
+                return sections[i].PointerToRawData + (rva - sections[i].VirtualAddress);
+        return static_cast<size_t>(-1);
+    };
+    IMAGE_DATA_DIRECTORY relocs = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_BASERELOC];
+    size_t block = fileOffset(relocs.VirtualAddress);
+    size_t end = block + relocs.Size;
+    while (block != static_cast<size_t>(-1) && block + 8 <= end && at(block, 8)) {
+        IMAGE_BASE_RELOCATION* header = reinterpret_cast<IMAGE_BASE_RELOCATION*>(&file[block]);
+        if (header->SizeOfBlock < 8)
+            break;
+        WORD* entries = reinterpret_cast<WORD*>(&file[block + 8]);
+        for (DWORD i = 0; i < (header->SizeOfBlock - 8) / 2 && at(block + 8 + 2 * i, 2); ++i) {
+            if ((entries[i] >> 12) != IMAGE_REL_BASED_HIGHLOW)
+                continue;
+            char* target = at(fileOffset(header->VirtualAddress + (entries[i] & 0xFFF)), 4);
+            if (target)
+                *reinterpret_cast<DWORD*>(target) += delta;
+        }
+        block += header->SizeOfBlock;
+    }
+    nt->OptionalHeader.ImageBase = 0x00400000;
+    HANDLE out = ::CreateFileA(path.c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL);
+    DWORD written = 0;
+    bool ok = out != INVALID_HANDLE_VALUE && ::WriteFile(out, file.data(), static_cast<DWORD>(file.size()), &written, NULL);
+    if (out != INVALID_HANDLE_VALUE)
+        ::CloseHandle(out);
+    return ok;
+}
+
+// Runs the disassembler itself, without the batch, its output into a file.
+double RunDisassemblerDirectly(const std::string& disassembler, const std::string& target, const std::string& output)
+{
+    SECURITY_ATTRIBUTES inherit = {sizeof inherit, NULL, TRUE};
+    HANDLE out = ::CreateFileA(output.c_str(), GENERIC_WRITE, 0, &inherit, CREATE_ALWAYS, 0, NULL);
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdOutput = out;
+    startup.hStdError = out;
+    PROCESS_INFORMATION process = {};
+    std::string commandLine = "\"" + disassembler + "\" \"" + target + "\"";
+    double begun = Now();
+    if (!::CreateProcessA(disassembler.c_str(), &commandLine[0], NULL, NULL, TRUE, 0, NULL, NULL, &startup, &process)) {
+        ::CloseHandle(out);
+        return -1;
+    }
+    ::WaitForSingleObject(process.hProcess, INFINITE);
+    double took = Now() - begun;
+    ::CloseHandle(process.hProcess);
+    ::CloseHandle(process.hThread);
+    ::CloseHandle(out);
+    return took;
+}
+
+void Line(const char* what, double ms, double whole)
+{
+    std::printf("  %-44s %9.1f ms  %5.1f%%\n", what, ms, 100.0 * ms / whole);
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    std::string target = WinPath(argc > 1 ? argv[1] : "/usr/lib/i386-linux-gnu/wine/i386-windows/windowscodecs.dll");
+    std::string work = WinPath(argc > 2 ? argv[2] : LISTING_BENCH_WORK);
+    std::string disassembler = WinPath(LISTING_BENCH_DISASSEMBLER);
+
+    std::string start = work + "\\start";
+    std::string targets = work + "\\targets";
+    ::CreateDirectoryA(work.c_str(), NULL);
+    ::CreateDirectoryA(start.c_str(), NULL);
+    ::CreateDirectoryA((start + "\\AR").c_str(), NULL);
+    ::CreateDirectoryA(targets.c_str(), NULL);
+    ::DeleteFileA((start + "\\AR\\bench.dsm").c_str());
+    if (!::CopyFileA(disassembler.c_str(), (start + "\\Korvane.dll").c_str(), FALSE)
+        || !::CopyFileA(target.c_str(), (targets + "\\bench.exe").c_str(), FALSE)) {
+        std::fprintf(stderr, "cannot set up %s from %s and %s\n", work.c_str(), disassembler.c_str(), target.c_str());
+        return 1;
+    }
+    if (!RebaseTo400000(targets + "\\bench.exe")) {
+        std::fprintf(stderr, "%s is no 32-bit PE file\n", target.c_str());
+        return 1;
+    }
+
+    PrintingUi ui;
+    AfxSetUiSeam(&ui);
+    ::SetCurrentDirectoryA(start.c_str());
+    CTracerDlg dlg;
+    if (!dlg.Create(IDD_KORVANE_DIALOG)) {
+        std::fprintf(stderr, "cannot create the dialog\n");
+        return 1;
+    }
+    dlg.m_strTargetName = "bench.exe";
+    dlg.m_strTargetDir = targets.c_str();
+    ::SetCurrentDirectoryA(targets.c_str());
+
+    // 1. The batch: copy of the disassembler, disassembly into the AR folder.
+    double t0 = Now();
+    int opened = dlg.OpenListing(0);
+    double batch = Now() - t0;
+    dlg.CloseListing();
+    if (opened != 2) {
+        std::fprintf(stderr, "the listing was not generated (%d)\n", opened);
+        return 1;
+    }
+    std::vector<char> raw = ReadAll(start + "\\AR\\bench.dsm");
+
+    // 2. Map, convert and fill the maps (the listing is raw, so it is converted).
+    t0 = Now();
+    int loaded = dlg.LoadListing(1);
+    double convertAndMaps = Now() - t0;
+    if (loaded != 1) {
+        std::fprintf(stderr, "the listing did not load\n");
+        return 1;
+    }
+    int points = dlg.m_mapAll.GetCount();
+
+    // 3. The hit list: Str Data (ticked at start-up), then every kind.
+    t0 = Now();
+    dlg.SyncHitList();
+    double listStrings = Now() - t0;
+    int stringRows = dlg.m_listHits.GetItemCount();
+    for (int id : {IDC_CALL_PTR, IDC_CALL, IDC_JMP_PTR, IDC_JMP})
+        ::CheckDlgButton(dlg.m_hWnd, id, BST_CHECKED);
+    t0 = Now();
+    dlg.SyncHitList();
+    double listOthers = Now() - t0;
+    int allRows = dlg.m_listHits.GetItemCount();
+    dlg.CloseListing();
+
+    // 4. Reuse: map and walk the converted file.
+    t0 = Now();
+    dlg.LoadListing(1);
+    double reuse = Now() - t0;
+    dlg.CloseListing();
+
+    // Conversion and map filling apart, in memory: the conversion with its
+    // map entries, then the same entries alone.
+    std::vector<char> copy = raw;
+    CPointMaps convertMaps;
+    t0 = Now();
+    ConvertListing(copy.data(), static_cast<DWORD>(copy.size()), convertMaps);
+    double convertInMemory = Now() - t0;
+    std::vector<ListingRecord*> records;
+    for (char* s = copy.data() + 1; s < copy.data() + copy.size(); s += static_cast<BYTE>(*s) + 1) {
+        ListingRecord* record = reinterpret_cast<ListingRecord*>(s);
+        if (record->kind != 0 && KindIndex(record->kind) >= 0)
+            records.push_back(record);
+    }
+    CPointMaps fillMaps;
+    t0 = Now();
+    for (ListingRecord* record : records)
+        fillMaps.EnterPoint(record);
+    double fillOnly = Now() - t0;
+
+    double direct = RunDisassemblerDirectly(disassembler, targets + "\\bench.exe", work + "\\direct.dsm");
+
+    double first = batch + convertAndMaps + listStrings;
+    double mapShare = convertInMemory > 0 ? fillOnly / convertInMemory : 0;
+    std::printf("listing load of %s\n", target.c_str());
+    std::printf("  listing %zu bytes, %d points, %d string rows, %d rows of every kind\n", raw.size(), points,
+                stringRows, allRows);
+    std::printf("first load (attach to filled list), %.1f ms:\n", first);
+    Line("disassembly batch (copy, cmd, disassembler)", batch, first);
+    Line("  of it the disassembler run directly", direct, first);
+    Line("map + conversion + map filling", convertAndMaps, first);
+    Line("  of it conversion (estimated)", convertAndMaps * (1 - mapShare), first);
+    Line("  of it map filling (estimated)", convertAndMaps * mapShare, first);
+    Line("hit list, Str Data rows", listStrings, first);
+    std::printf("further parts:\n");
+    Line("hit list, the other four kinds added", listOthers, first);
+    Line("second load (map + walk + map filling)", reuse, first);
+    std::printf("in memory: conversion with map entries %.1f ms, map entries alone %.1f ms (%.0f%%)\n",
+                convertInMemory, fillOnly, 100.0 * mapShare);
+    std::printf("ratio batch / direct disassembler run: %.2f\n", direct > 0 ? batch / direct : 0.0);
+
+    dlg.DestroyWindow();
+    AfxSetUiSeam(NULL);
+    return ui.boxes == 0 ? 0 : 1;
+}
