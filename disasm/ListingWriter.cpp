@@ -442,9 +442,15 @@ void CListingBuilder::Section(const CPeSection& s)
                 continue;
             size_t strAvail = 0;
             const uint8_t* str = m_pe.Span(candidates[i] - m_pe.m_imageBase, strAvail);
-            if (str && AppendStringRefLine(str, strAvail, m_line)) {
+            size_t strBytes = 0;
+            if (str && AppendStringRefLine(str, strAvail, m_line, &strBytes)) {
                 m_out.Append(m_line.data(), m_line.size());
                 ++m_stats.stringRefs;
+                // Text that the code refers to, further on in this section: keep it out of
+                // the code. (Wrongly taken, it would only hide code, never plant into data.)
+                uint32_t strRva = candidates[i] - m_pe.m_imageBase;
+                if (strRva >= pos + len && uint64_t(strRva) + strBytes <= end && (!t.hasTarget || t.target != candidates[i]))
+                    AddRange(ranges, r, {strRva, uint32_t(strRva + strBytes), 0, "string"});
             }
         }
 

@@ -32,7 +32,7 @@ size_t TextLength(const uint8_t* p, size_t avail, size_t width)
 
 } // namespace
 
-bool AppendStringRefLine(const uint8_t* p, size_t avail, std::string& line)
+bool AppendStringRefLine(const uint8_t* p, size_t avail, std::string& line, size_t* bytes)
 {
     size_t width = 2;
     size_t n = avail >= 2 && p[1] == 0 ? TextLength(p, avail, 2) : 0;
@@ -42,6 +42,8 @@ bool AppendStringRefLine(const uint8_t* p, size_t avail, std::string& line)
     }
     if (n == 0)
         return false;
+    if (bytes)
+        *bytes = (n + 1) * width;
     line.assign(kQuoteColumn, ' ');
     if (width == 2)
         line.replace(16, 6, "UTF-16");

@@ -14,4 +14,5 @@ const size_t kMinStringChars = 4;
 // with characters below 0x100) of at least kMinStringChars characters, three
 // quarters of them printable ASCII. If so, sets line to the whole string-reference line, CR LF
 // included, at most 254 characters before the CR LF, and returns true.
-bool AppendStringRefLine(const uint8_t* p, size_t avail, std::string& line);
+// *bytes (when given) receives the string's size in bytes, terminator included.
+bool AppendStringRefLine(const uint8_t* p, size_t avail, std::string& line, size_t* bytes = nullptr);

@@ -134,7 +134,7 @@ TEST(Imports, CallsThroughTheTableNameTheirImport)
     EXPECT_NE(text.find("call dword ptr [00403040] ; KERNEL32.#23\r\n"), std::string::npos) << text;
 }
 
-TEST(JumpTables, FoundWithAndWithoutRelocations)
+TEST(DataInCode, FoundWithAndWithoutRelocations)
 {
     std::vector<uint8_t> bytes = ReadFileBytes(PeDir() + "/tables.dll");
     ASSERT_FALSE(bytes.empty());
@@ -149,6 +149,7 @@ TEST(JumpTables, FoundWithAndWithoutRelocations)
         "; data 00501010..0050101F (jump table, 16 bytes)",
         "; data 00501050..00501057 (jump table, 8 bytes)",
         "; data 00501058..0050105B (jump index table, 4 bytes)",
+        "; data 0050106E..00501083 (string, 22 bytes)",
     };
     EXPECT_EQ(dataLines(ListingOf(bytes, "tables.dll")), expected);
 

@@ -1,6 +1,6 @@
-/* A DLL (so it has relocations) with jump tables inside its code section, as
-   some compilers place them: one long table, one short table reached through
-   a byte index table. The listing must keep all three out of the code. */
+/* A DLL (so it has relocations) with data inside its code section, as some
+   compilers place it: one long jump table, one short table reached through a
+   byte index table, and a string. The listing must keep all of it out of the code. */
 __asm__(
     ".text\n"
     ".globl _Dispatch\n"
@@ -33,14 +33,22 @@ __asm__(
     "20: movl $5, %eax\n"
     "    ret\n"
     "21: movl $6, %eax\n"
+    "    ret\n"
+    ".globl _Greeting\n"
+    "_Greeting:\n"
+    "    movl $4f, %eax\n"
+    "    ret\n"
+    "4:  .asciz \"Text kept in the code\"\n"
+    "    movl $7, %eax\n"
     "    ret\n");
 
 int Dispatch(int);
 int Select(int);
+const char* Greeting(void);
 
 __declspec(dllexport) int __stdcall Both(int i)
 {
-    return Dispatch(i) + Select(i);
+    return Dispatch(i) + Select(i) + Greeting()[0];
 }
 
 int __stdcall DllMainCRTStartup(void* module, unsigned reason, void* reserved)
