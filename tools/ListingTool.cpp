@@ -35,11 +35,12 @@ bool ReadWholeFile(const char* path, std::vector<char>& data)
         return false;
     }
     char chunk[65536];
+    unsigned long long total = 0; // counted apart from the vector, whose size_t may be 32 bits
     size_t got;
-    while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0) {
-        data.insert(data.end(), chunk, chunk + got);
-        if (static_cast<unsigned long long>(data.size()) > 0xFFFFFFFFull)
-            break;
+    while (total <= 0xFFFFFFFFull && (got = std::fread(chunk, 1, sizeof chunk, file)) > 0) {
+        total += got;
+        if (total <= 0xFFFFFFFFull)
+            data.insert(data.end(), chunk, chunk + got);
     }
     bool failed = std::ferror(file) != 0;
     std::fclose(file);
@@ -47,7 +48,7 @@ bool ReadWholeFile(const char* path, std::vector<char>& data)
         std::fprintf(stderr, "listing-tool: cannot read [ %s ]\n", path);
         return false;
     }
-    if (static_cast<unsigned long long>(data.size()) > 0xFFFFFFFFull) {
+    if (total > 0xFFFFFFFFull) {
         std::fprintf(stderr, "listing-tool: [ %s ] is larger than 4 GB\n", path);
         return false;
     }
