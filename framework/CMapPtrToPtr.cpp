@@ -43,6 +43,16 @@ void CMapPtrToPtr::SetAt(void* key, void* newValue)
     slot.value = newValue;
 }
 
+void CMapPtrToPtr::Prefetch(void* key) const
+{
+#ifdef __GNUC__
+    if (!m_slots.empty())
+        __builtin_prefetch(&m_slots[SlotOf(reinterpret_cast<uintptr_t>(key))], 1);
+#else
+    (void)key;
+#endif
+}
+
 BOOL CMapPtrToPtr::RemoveKey(void* key)
 {
     if (m_count == 0)
@@ -84,9 +94,14 @@ void CMapPtrToPtr::Grow()
     while ((size_t(1) << bits) < size)
         ++bits;
     m_shift = 64 - bits;
-    for (const Slot& slot : old)
-        if (slot.used)
-            m_slots[FindSlot(slot.key)] = slot;
+    // The new homes are scattered over the table: ask for a few ahead.
+    const size_t ahead = 16;
+    for (size_t i = 0; i < old.size(); ++i) {
+        if (i + ahead < old.size() && old[i + ahead].used)
+            Prefetch(reinterpret_cast<void*>(old[i + ahead].key));
+        if (old[i].used)
+            m_slots[FindSlot(old[i].key)] = old[i];
+    }
 }
 
 POSITION CMapPtrToPtr::PositionFrom(size_t index) const

@@ -22,6 +22,9 @@ public:
     // Adds the key, or replaces the value stored for it.
     void SetAt(void* key, void* newValue);
     BOOL RemoveKey(void* key);
+    // A hint that the key is looked up or set soon: starts loading its slot, so
+    // that a caller with many keys at hand can overlap their memory accesses.
+    void Prefetch(void* key) const;
     void RemoveAll();
 
     // NULL when the map is empty.

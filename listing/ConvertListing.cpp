@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "listing/ListingRecord.h"
+#include "listing/PointBatch.h"
 
 namespace {
 
@@ -86,6 +87,7 @@ int ConvertListing(char* view, DWORD size, CPointMaps& maps)
     base[0] = listingConvertedMark;
 
     int nPoints = 0;
+    CPointBatch batch(maps);
     BYTE* prev = base + 1; // the first record refers to itself
     for (BYTE* rec = base + 1; rec < end; prev = rec, rec += rec[0] + 1) {
         DWORD len = RecordLength(rec, end);
@@ -110,10 +112,10 @@ int ConvertListing(char* view, DWORD size, CPointMaps& maps)
         rec[33] = 'k';
         rec[34] = '\n';
 
-        // The text is zero-terminated inside the record, so comparing stops there.
+        // The text is zero-terminated inside the record, so the comparisons stop there.
         const char* text = reinterpret_cast<const char*>(rec + 35);
         BYTE kind;
-        if (std::strncmp(text, "call", 4) == 0) {
+        if (text[0] == 'c' && text[1] == 'a' && text[2] == 'l' && text[3] == 'l') {
             kind = viaPointer ? kindCallPtr : kindCall;
         } else if (text[0] == 'j') {
             kind = viaPointer ? kindJmpPtr : kindJmp;
@@ -140,7 +142,7 @@ int ConvertListing(char* view, DWORD size, CPointMaps& maps)
             continue;
         }
         rec[1] = kind;
-        maps.EnterPoint(reinterpret_cast<ListingRecord*>(rec));
+        batch.Add(reinterpret_cast<ListingRecord*>(rec));
         ++nPoints;
     }
     return nPoints;

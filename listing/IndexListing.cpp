@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "listing/ListingRecord.h"
+#include "listing/PointBatch.h"
 
 int IndexListing(char* view, DWORD size, CPointMaps& maps, int* pnCorrupt)
 {
@@ -15,6 +16,7 @@ int IndexListing(char* view, DWORD size, CPointMaps& maps, int* pnCorrupt)
         return 0;
     BYTE* const base = reinterpret_cast<BYTE*>(view);
     BYTE* const end = base + size;
+    CPointBatch batch(maps);
     for (BYTE* rec = base + 1; rec < end;) {
         DWORD len = rec[0];
         if (end - rec <= static_cast<ptrdiff_t>(len)) {
@@ -36,12 +38,15 @@ int IndexListing(char* view, DWORD size, CPointMaps& maps, int* pnCorrupt)
         ListingRecord* pRecord = reinterpret_cast<ListingRecord*>(rec);
         pRecord->savedByte = 0;
         pRecord->row = -1;
-        if (maps.EnterPoint(pRecord))
+        if (KindIndex(pRecord->kind) >= 0) {
+            batch.Add(pRecord);
             ++nPoints;
-        else
+        } else {
             ++nCorrupt;
+        }
         rec = next;
     }
+    batch.Flush();
     if (pnCorrupt)
         *pnCorrupt = nCorrupt;
     return nPoints;
