@@ -222,6 +222,24 @@ TEST_F(ListingTest, ReusedListingThatWasNeverConvertedIsConverted)
     EXPECT_EQ(0, RowCount()) << "the archive load fills the list itself";
 }
 
+TEST_F(ListingTest, BatchHasItsFourLinesWithEveryPathQuoted)
+{
+    // The stand-in writes the batch that ran it as the listing, which is then
+    // too short to be one and stays in the AR folder for reading.
+    std::string odd = MakeStartFolder("100% sure & (odd)");
+    ASSERT_TRUE(::CopyFileA(WinPath(LAUNCH_SHOW_BATCH).c_str(), (odd + "\\Korvane.dll").c_str(), FALSE));
+    UseStartFolder(odd);
+    ASSERT_TRUE(::CopyFileA(WinPath(LAUNCH_PROBE).c_str(), (targets + "\\50% & more.exe").c_str(), FALSE));
+    ASSERT_EQ(0, Load(targets, "50% & more.exe"));
+    ExpectFrameworkBox(0, kNotPe);
+    EXPECT_EQ("@echo off\r\n"
+              "copy \"" + work + "\\100%% sure & (odd)\\Korvane.dll\" temp.exe /y\r\n"
+              "temp.exe \"50%% & more.exe\" > \"" + work + "\\100%% sure & (odd)\\AR\\50%% & more.dsm\"\r\n"
+              "@cls\r\n",
+              ReadBytes(odd + "\\AR\\50% & more.dsm"));
+    EXPECT_EQ((std::vector<std::string>{"50% & more.exe", "probe.exe"}), FolderNames(targets));
+}
+
 TEST_F(ListingTest, BatchThatRunsTooLongIsEndedWithItsDisassembler)
 {
     ASSERT_TRUE(::CopyFileA(WinPath(LAUNCH_SLEEPER).c_str(), (start + "\\Korvane.dll").c_str(), FALSE));
