@@ -446,11 +446,16 @@ void CListingBuilder::Section(const CPeSection& s)
             if (str && AppendStringRefLine(str, strAvail, m_line, &strBytes)) {
                 m_out.Append(m_line.data(), m_line.size());
                 ++m_stats.stringRefs;
-                // Text that the code refers to, further on in this section: keep it out of
-                // the code. (Wrongly taken, it would only hide code, never plant into data.)
+                // Text that the code refers to, further on in this section, after the end
+                // of a function (ret, padding or a zero): keep it out of the code. Only
+                // prose qualifies; a function pointer to code that looks like a short
+                // string must not shift the decoding of that function.
                 uint32_t strRva = candidates[i] - m_pe.m_imageBase;
-                if (strRva >= pos + len && uint64_t(strRva) + strBytes <= end && (!t.hasTarget || t.target != candidates[i]))
-                    AddRange(ranges, r, {strRva, uint32_t(strRva + strBytes), 0, "string"});
+                if (strRva > pos + len && uint64_t(strRva) + strBytes <= end && LooksLikeProse(str, strBytes)) {
+                    uint8_t before = bytes[strRva - 1 - start];
+                    if (before == 0xC3 || before == 0xCC || before == 0x90 || before == 0x00)
+                        AddRange(ranges, r, {strRva, uint32_t(strRva + strBytes), 0, "string"});
+                }
             }
         }
 

@@ -79,3 +79,20 @@ bool AppendStringRefLine(const uint8_t* p, size_t avail, std::string& line, size
     line += "\r\n";
     return true;
 }
+
+bool LooksLikeProse(const uint8_t* p, size_t bytes)
+{
+    size_t width = bytes >= 4 && p[1] == 0 ? 2 : 1;
+    size_t n = bytes / width - 1; // without the terminator
+    if (n < 8 || n >= kScanLimit)
+        return false;
+    size_t prose = 0;
+    for (size_t i = 0; i < n; ++i) {
+        unsigned c = p[i * width];
+        if (!IsPlain(c) || (width == 2 && p[i * width + 1] != 0))
+            return false;
+        if ((c >= 'a' && c <= 'z') || c == ' ')
+            ++prose;
+    }
+    return prose * 2 >= n;
+}

@@ -16,3 +16,9 @@ const size_t kMinStringChars = 4;
 // included, at most 254 characters before the CR LF, and returns true.
 // *bytes (when given) receives the string's size in bytes, terminator included.
 bool AppendStringRefLine(const uint8_t* p, size_t avail, std::string& line, size_t* bytes = nullptr);
+
+// Stricter than a string reference: whether the text at p (as found above,
+// bytes long) reads like prose, so that it can be kept out of a code section
+// without risk of hiding code. Code bytes seldom pass: all of the characters
+// printable, at least eight, half of them lower-case letters or blanks.
+bool LooksLikeProse(const uint8_t* p, size_t bytes);

@@ -5,6 +5,8 @@
 #include <cstdlib>
 #include <fstream>
 
+#include <sys/wait.h>
+
 #include "tests/disasm/DisasmTestSupport.h"
 
 namespace {

@@ -1,6 +1,7 @@
 /* A DLL (so it has relocations) with data inside its code section, as some
    compilers place it: one long jump table, one short table reached through a
-   byte index table, and a string. The listing must keep all of it out of the code. */
+   byte index table, and a string. The listing must keep all of it out of the code,
+   and no more. */
 __asm__(
     ".text\n"
     ".globl _Dispatch\n"
@@ -40,15 +41,30 @@ __asm__(
     "    ret\n"
     "4:  .asciz \"Text kept in the code\"\n"
     "    movl $7, %eax\n"
+    "    ret\n"
+    /* A function whose first bytes read like a short string (VWSh): code all the same. */
+    ".globl _Plain\n"
+    "_Plain:\n"
+    "    movl $5f, %eax\n"
+    "    ret\n"
+    "5:  pushl %esi\n"
+    "    pushl %edi\n"
+    "    pushl %ebx\n"
+    "    pushl $0x1000\n"
+    "    popl %eax\n"
+    "    popl %ebx\n"
+    "    popl %edi\n"
+    "    popl %esi\n"
     "    ret\n");
 
 int Dispatch(int);
 int Select(int);
 const char* Greeting(void);
+void* Plain(void);
 
 __declspec(dllexport) int __stdcall Both(int i)
 {
-    return Dispatch(i) + Select(i) + Greeting()[0];
+    return Dispatch(i) + Select(i) + Greeting()[0] + (Plain() != 0);
 }
 
 int __stdcall DllMainCRTStartup(void* module, unsigned reason, void* reserved)
