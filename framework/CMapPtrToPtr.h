@@ -27,7 +27,9 @@ public:
     void Prefetch(void* key) const;
     void RemoveAll();
 
-    // NULL when the map is empty.
+    // NULL when the map is empty. Removing keys moves other associations within
+    // the table (there are no tombstones), so an enumeration that removes keys
+    // as it goes may skip or repeat some: collect the keys first, then remove.
     POSITION GetStartPosition() const;
     // Returns the association at rNextPosition and moves it on; NULL after the last.
     void GetNextAssoc(POSITION& rNextPosition, void*& rKey, void*& rValue) const;

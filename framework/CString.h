@@ -8,7 +8,8 @@ class CString {
 public:
     CString() = default;
     CString(const char* text) : m_s(text ? text : "") {}
-    CString(const char* text, int length) : m_s(text, static_cast<size_t>(length)) {}
+    // The first `length` characters (none when negative).
+    CString(const char* text, int length) : m_s(text && length > 0 ? std::string(text, static_cast<size_t>(length)) : std::string()) {}
     CString(const std::string& text) : m_s(text) {}
 
     CString& operator=(const char* text) { m_s = text ? text : ""; return *this; }
@@ -29,8 +30,12 @@ public:
     void Empty() { m_s.clear(); }
 
     // printf formatting; the result may be of any length.
+    // MinGW's C++ library formats the C99 way (%zu, %lld), so its checks must
+    // follow that dialect, not the one of the Microsoft runtime's printf.
     void Format(const char* format, ...)
-#ifdef __GNUC__
+#if defined(__MINGW32__)
+        __attribute__((format(gnu_printf, 2, 3)))
+#elif defined(__GNUC__)
         __attribute__((format(printf, 2, 3)))
 #endif
         ;

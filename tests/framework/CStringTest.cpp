@@ -23,6 +23,9 @@ TEST(CString, FormatProducesAnyLength)
     EXPECT_EQ(s, "abcabc");
     s.Format("%s", "");
     EXPECT_TRUE(s.IsEmpty());
+    // The C99 length modifiers, in the Win32 build too.
+    s.Format("%zu|%lld|%llu|%5.2f", sizeof(int), -1234567890123LL, 18446744073709551615ULL, 2.5);
+    EXPECT_EQ(s, "4|-1234567890123|18446744073709551615| 2.50");
 }
 
 TEST(CString, ComparisonAndLength)
@@ -43,6 +46,8 @@ TEST(CString, ComparisonAndLength)
     EXPECT_TRUE(CString().IsEmpty());
     EXPECT_TRUE(CString(nullptr).IsEmpty());
     EXPECT_EQ(CString("abcdef", 3), "abc");
+    EXPECT_TRUE(CString("abcdef", -1).IsEmpty());
+    EXPECT_TRUE(CString(nullptr, 4).IsEmpty());
     CString e("x");
     e.Empty();
     EXPECT_TRUE(e.IsEmpty());
