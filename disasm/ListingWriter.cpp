@@ -252,8 +252,11 @@ void CListingBuilder::JumpTableAhead(const CPeSection& s, uint32_t pos, const CI
         uint32_t v = Get32(p);
         if (!m_pe.InImage(v))
             break;
-        if (m_pe.m_hasRelocTable ? !m_pe.IsRelocated(entry) || !m_pe.IsExecutable(v - m_pe.m_imageBase)
-                                 : m_pe.SectionOf(v - m_pe.m_imageBase) != &s)
+        // With fix-ups each entry is known to be an address. Without, an entry
+        // must at least point near the jump, as the case labels of one function do.
+        uint32_t target = v - m_pe.m_imageBase;
+        if (m_pe.m_hasRelocTable ? !m_pe.IsRelocated(entry) || !m_pe.IsExecutable(target)
+                                 : m_pe.SectionOf(target) != &s || target + 0x10000 < pos || target > pos + 0x10000)
             break;
     }
     if (!n)
