@@ -7,6 +7,7 @@
 #include <tlhelp32.h>
 
 #include <cstdio>
+#include <string>
 #include <vector>
 
 #include "app/TracerDlg.h"
@@ -65,20 +66,50 @@ static CString BatchArgument(const CString& text)
     return "\"" + escaped + "\"";
 }
 
-static bool WriteBatch(const CString& disassembler, const CString& targetName, const CString& listingPath)
+// The four lines of temp.bat, each ended by "\n" (CR LF once written in text mode).
+static CString BatchText(const CString& disassembler, const CString& targetName, const CString& listingPath)
+{
+    CString text = "@echo off\n";
+    text += "copy " + BatchArgument(disassembler) + " temp.exe /y\n";
+    text += "temp.exe " + BatchArgument(targetName) + " > " + BatchArgument(listingPath) + "\n";
+    text += "@cls\n";
+    return text;
+}
+
+static bool WriteBatch(const CString& text)
 {
     FILE* batch = std::fopen("temp.bat", "w"); // text mode: CR LF line ends
     if (batch == NULL)
         return false;
-    std::fprintf(batch, "@echo off\n");
-    std::fprintf(batch, "copy %s %s /y\n", BatchArgument(disassembler).GetString(), "temp.exe");
-    std::fprintf(batch, "%s %s > %s\n", "temp.exe", BatchArgument(targetName).GetString(),
-                 BatchArgument(listingPath).GetString());
-    std::fprintf(batch, "@cls\n");
-    bool ok = std::ferror(batch) == 0;
+    bool ok = std::fputs(text, batch) >= 0;
     if (std::fclose(batch) != 0)
         ok = false;
     return ok;
+}
+
+static bool ReadWhole(const char* path, std::string& bytes)
+{
+    FILE* file = std::fopen(path, "rb");
+    if (file == NULL)
+        return false;
+    bytes.clear();
+    char chunk[65536];
+    size_t got;
+    while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0)
+        bytes.append(chunk, got);
+    bool ok = std::ferror(file) == 0;
+    std::fclose(file);
+    return ok;
+}
+
+// A temporary file that an earlier generation left behind (the program ended
+// while it ran, or the deletion failed): the same batch, the same copy of the
+// disassembler, or either one scrubbed to its own name. Anything else is the
+// user's and is not touched.
+static bool IsOwnLeftover(const char* name, const std::string& expected)
+{
+    std::string bytes;
+    return ReadWhole(name, bytes) && (bytes == expected || bytes == name);
 }
 
 // The copy of the disassembler is overwritten before it is deleted, so that
@@ -149,12 +180,20 @@ static int GenerateListing(CTracerDlg& dlg, const CString& startDir, const CStri
         return ListingFailure(dlg, kNotThere, FullPath(dlg.m_strTargetName));
     // Files of the user's that happen to carry these names (the target
     // itself, perhaps) would be overwritten and deleted.
-    static const char* const temporaries[] = {"temp.bat", "temp.exe"};
-    for (const char* name : temporaries)
-        if (Exists(name))
-            return ListingFailure(dlg, kInTheWay, FullPath(name));
+    CString batch = BatchText(disassembler, dlg.m_strTargetName, listingPath);
+    if (Exists("temp.bat")) {
+        CString written = batch;
+        written.Replace("\n", "\r\n");
+        if (!IsOwnLeftover("temp.bat", written.Str()))
+            return ListingFailure(dlg, kInTheWay, FullPath("temp.bat"));
+    }
+    if (Exists("temp.exe")) {
+        std::string copy;
+        if (!ReadWhole(disassembler, copy) || !IsOwnLeftover("temp.exe", copy))
+            return ListingFailure(dlg, kInTheWay, FullPath("temp.exe"));
+    }
 
-    if (!WriteBatch(disassembler, dlg.m_strTargetName, listingPath)) {
+    if (!WriteBatch(batch)) {
         CString batchPath = FullPath("temp.bat");
         ScrubTemporaryFiles();
         return ListingFailure(dlg, kNotWritten, batchPath);

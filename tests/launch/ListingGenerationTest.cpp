@@ -324,19 +324,44 @@ TEST_F(ListingTest, MissingPiecesAreNamedBeforeAnythingIsWritten)
     ExpectDsmBox(0, targets + "\\ghost.exe", "The file does not exist !");
 
     // A file of the user's under one of the batch's names is left alone.
-    ASSERT_TRUE(WriteBytes(targets + "\\temp.exe", "the user's own"));
-    ASSERT_EQ(0, Load(targets, "probe.exe"));
-    ExpectDsmBox(1, targets + "\\temp.exe", "The file already exists !");
-    EXPECT_EQ("the user's own", ReadBytes(targets + "\\temp.exe"));
-    ASSERT_TRUE(::DeleteFileA((targets + "\\temp.exe").c_str()));
+    size_t boxes = 1;
+    for (const char* name : {"temp.exe", "temp.bat"}) {
+        std::string path = targets + "\\" + name;
+        ASSERT_TRUE(WriteBytes(path, "@echo the user's own\r\n"));
+        ASSERT_EQ(0, Load(targets, "probe.exe"));
+        ExpectDsmBox(boxes++, path, "The file already exists !");
+        EXPECT_EQ("@echo the user's own\r\n", ReadBytes(path));
+        ASSERT_TRUE(::DeleteFileA(path.c_str()));
+    }
 
     ASSERT_TRUE(::DeleteFileA((start + "\\Korvane.dll").c_str()));
     ASSERT_EQ(0, Load(targets, "probe.exe"));
-    ExpectDsmBox(2, start + "\\Korvane.dll", "The file does not exist !");
+    ExpectDsmBox(boxes, start + "\\Korvane.dll", "The file does not exist !");
 
     ExpectNoListing();
     EXPECT_TRUE(FolderNames(start + "\\AR").empty());
     EXPECT_EQ(std::vector<std::string>{"probe.exe"}, FolderNames(targets));
+}
+
+TEST_F(ListingTest, LeftoversOfAnEarlierGenerationAreTakenBack)
+{
+    std::string batch = "@echo off\r\ncopy \"" + start + "\\Korvane.dll\" temp.exe /y\r\n"
+                        "temp.exe \"probe.exe\" > \"" + start + "\\AR\\probe.dsm\"\r\n@cls\r\n";
+    std::string copy = ReadBytes(start + "\\Korvane.dll");
+    ASSERT_FALSE(copy.empty());
+    // As a generation left them when the program ended during it, and as a
+    // scrub left them when the deletion failed.
+    const std::pair<std::string, std::string> leftovers[] = {{batch, copy}, {"temp.bat", "temp.exe"}};
+    for (const auto& left : leftovers) {
+        ASSERT_TRUE(WriteBytes(targets + "\\temp.bat", left.first));
+        ASSERT_TRUE(WriteBytes(targets + "\\temp.exe", left.second));
+        ASSERT_EQ(1, Load(targets, "probe.exe"));
+        EXPECT_TRUE(Listed("\"Hello from the probe\""));
+        EXPECT_EQ(std::vector<std::string>{"probe.exe"}, FolderNames(targets));
+        dlg->CloseListing();
+        ASSERT_TRUE(::DeleteFileA(Listing("probe.dsm").c_str()));
+    }
+    EXPECT_TRUE(ui.MessageBoxes().empty());
 }
 
 TEST_F(ListingTest, ArchiveLoadNeverGeneratesNorComparesTimes)
