@@ -316,6 +316,15 @@ TEST_F(ListingTest, FilesThatAreNoProgramsAreRefused)
         }
     }
     EXPECT_EQ((std::vector<std::string>{"dos.com", "notes.exe", "probe.exe"}), FolderNames(targets));
+
+    // The disassembler cannot read a folder: its empty output is no listing
+    // and is not kept to be reused.
+    ASSERT_TRUE(::CreateDirectoryA((targets + "\\folder.exe").c_str(), NULL));
+    size_t before = ui.MessageBoxes().size();
+    ASSERT_EQ(0, Load(targets, "folder.exe"));
+    ExpectDsmBox(before, Listing("folder.dsm"));
+    ExpectNoListing();
+    EXPECT_FALSE(FileExists(Listing("folder.dsm")));
 }
 
 TEST_F(ListingTest, MissingPiecesAreNamedBeforeAnythingIsWritten)
