@@ -2,6 +2,7 @@
 // with which every handler changes captions, enabled states, mode and title.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -330,6 +331,48 @@ TEST(StartDirectory, ArchiveFolderBecomesCurrentWhenPresentAndNothingIsShownOthe
     ::RemoveDirectoryA((withAr + "\\AR").c_str());
     ::RemoveDirectoryA(withAr.c_str());
     ::RemoveDirectoryA(withoutAr.c_str());
+}
+
+} // namespace
+
+namespace {
+
+std::vector<UINT>& SentToDialog()
+{
+    static std::vector<UINT> messages;
+    return messages;
+}
+HWND g_spiedDialog;
+
+LRESULT CALLBACK RecordSent(int code, WPARAM wParam, LPARAM lParam)
+{
+    const CWPSTRUCT* sent = reinterpret_cast<const CWPSTRUCT*>(lParam);
+    if (code == HC_ACTION && sent->hwnd == g_spiedDialog)
+        SentToDialog().push_back(sent->message);
+    return ::CallNextHookEx(NULL, code, wParam, lParam);
+}
+
+TEST_F(MainWindowTest, MinimizedWindowPaintsItsIconOnAnErasedBackground)
+{
+    ::ShowWindow(dlg->m_hWnd, SW_MINIMIZE);
+    ASSERT_TRUE(::IsIconic(dlg->m_hWnd));
+    g_spiedDialog = dlg->m_hWnd;
+    SentToDialog().clear();
+    HHOOK hook = ::SetWindowsHookExA(WH_CALLWNDPROC, &RecordSent, NULL, ::GetCurrentThreadId());
+    ::InvalidateRect(dlg->m_hWnd, NULL, TRUE);
+    ::SendMessageA(dlg->m_hWnd, WM_PAINT, 0, 0);
+    ::UnhookWindowsHookEx(hook);
+    std::vector<UINT>& sent = SentToDialog();
+    EXPECT_NE(std::find(sent.begin(), sent.end(), static_cast<UINT>(WM_ICONERASEBKGND)), sent.end());
+
+    ::ShowWindow(dlg->m_hWnd, SW_RESTORE);
+    SentToDialog().clear();
+    hook = ::SetWindowsHookExA(WH_CALLWNDPROC, &RecordSent, NULL, ::GetCurrentThreadId());
+    ::InvalidateRect(dlg->m_hWnd, NULL, TRUE);
+    ::SendMessageA(dlg->m_hWnd, WM_PAINT, 0, 0);
+    ::UnhookWindowsHookEx(hook);
+    EXPECT_EQ(std::find(sent.begin(), sent.end(), static_cast<UINT>(WM_ICONERASEBKGND)), sent.end())
+        << "an open window paints as a dialog does";
 }
 
 } // namespace
