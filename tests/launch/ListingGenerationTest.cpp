@@ -373,7 +373,7 @@ TEST_F(ListingTest, LeftoversOfAnEarlierGenerationAreTakenBack)
     EXPECT_TRUE(ui.MessageBoxes().empty());
 }
 
-TEST_F(ListingTest, ArchiveLoadNeverGeneratesNorComparesTimes)
+TEST_F(ListingTest, ArchiveLoadAndLockedTargetTakeTheListingAsItIs)
 {
     ASSERT_EQ(0, Load(targets, "probe.exe", 1));
     ExpectDsmBox(0, Listing("probe.dsm"));
@@ -390,6 +390,17 @@ TEST_F(ListingTest, ArchiveLoadNeverGeneratesNorComparesTimes)
     ASSERT_EQ(1, Load(targets, "probe.exe", 1));
     EXPECT_GT(dlg->m_mapStrData.GetCount(), 0);
     EXPECT_EQ(42, reinterpret_cast<ListingRecord*>(dlg->m_pListing + offset)->hits);
+    dlg->CloseListing();
+
+    // So is it for an attach while the target cannot be opened to read its time.
+    HANDLE holder = ::CreateFileA((targets + "\\probe.exe").c_str(), GENERIC_READ, FILE_SHARE_READ, NULL,
+                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
+    ASSERT_NE(INVALID_HANDLE_VALUE, holder);
+    EXPECT_EQ(1, Load(targets, "probe.exe"));
+    ::CloseHandle(holder);
+    ASSERT_NE(nullptr, dlg->m_pListing);
+    EXPECT_EQ(42, reinterpret_cast<ListingRecord*>(dlg->m_pListing + offset)->hits);
+    EXPECT_GT(RowCount(), 0);
     EXPECT_EQ(1u, ui.MessageBoxes().size());
 }
 
