@@ -60,6 +60,8 @@ public:
     char* m_pListing = NULL;     // base of the mapped listing view
     HWND m_hWndDlg = NULL;       // where the debug thread posts its commands
     CONTEXT* m_pExceptionContext = NULL;
+    // The dialog owns it: StartDebugThread creates it with m_bAutoDelete FALSE,
+    // so that it outlives the thread; ReleaseDebugThread deletes it.
     CWinThread* m_pDebugThread = NULL;
     CString m_strCommandLine;
     CString m_strArchiveDir;     // start directory + "\AR\"
@@ -123,6 +125,21 @@ public:
     // --- commands posted by the debug thread ---
     void OnDebugReport();
     void OnDebugEnd();
+
+    // --- the debug thread, seen from the window ---
+    int StartDebugThread(); // 1 when the thread runs
+    // Ends the live run's debuggee, so that a debug thread waiting for its events wakes up.
+    void TerminateDebuggee();
+    // 1 when no debug thread runs (none, or it ended within dwMilliseconds);
+    // one that suspends itself meanwhile is resumed, so that it runs on to its end.
+    int WaitForDebugThreadEnd(DWORD dwMilliseconds);
+    // Deletes the object of the ended debug thread; m_pDebugThread becomes NULL.
+    void ReleaseDebugThread();
+
+    // --- archives: 1 done, 0 cancelled or failed (after a message) ---
+    int SaveArchive();
+    int LoadArchive();
+    int RunArchive();
 
 protected:
     void DoDataExchange(CDataExchange* pDX) override;
