@@ -5,6 +5,14 @@
 
 #include "framework/UiSeam.h"
 
+CWnd::~CWnd()
+{
+    if (m_pfnSuper != NULL && m_hWnd != NULL) {
+        ::SetWindowLongPtrA(m_hWnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(m_pfnSuper));
+        ::SetWindowLongPtrA(m_hWnd, GWLP_USERDATA, 0);
+    }
+}
+
 void CWnd::SetWindowText(LPCSTR text)
 {
     ::SetWindowTextA(m_hWnd, text);

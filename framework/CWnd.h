@@ -11,7 +11,9 @@
 class CWnd {
 public:
     CWnd() = default;
-    virtual ~CWnd() = default;
+    // A window that outlives its object gets its own procedure back, so no
+    // message reaches the dead object; the window itself stays.
+    virtual ~CWnd();
     CWnd(const CWnd&) = delete;
     CWnd& operator=(const CWnd&) = delete;
 

@@ -117,6 +117,23 @@ TEST_F(FrameworkTest, CloseRunsTheHandlerThenTheDefaultCancel)
     EXPECT_FALSE(::IsWindowVisible(probe.m_hWnd)) << "EndDialog(IDCANCEL) hides a modeless dialog";
 }
 
+TEST(DialogObject, AWindowThatOutlivesItsObjectNoLongerReachesIt)
+{
+    ProbeDlg* probe = new ProbeDlg;
+    ASSERT_TRUE(probe->Create(IDD_KORVANE_DIALOG));
+    HWND hWnd = probe->m_hWnd;
+    delete probe;
+    // Handled by the dialog's own procedure now: a click and a close reach no table.
+    ::SendMessageA(::GetDlgItem(hWnd, IDC_MAIN_BUTTON), BM_CLICK, 0, 0);
+    ::SendMessageA(hWnd, WM_SETTEXT, 0, reinterpret_cast<LPARAM>("still here"));
+    char text[32] = {};
+    ::GetWindowTextA(hWnd, text, sizeof text);
+    EXPECT_STREQ(text, "still here");
+    EXPECT_EQ(::GetWindowLongPtrA(hWnd, GWLP_USERDATA), 0);
+    EXPECT_TRUE(::DestroyWindow(hWnd));
+    PumpMessages();
+}
+
 TEST_F(FrameworkTest, DataExchangeMovesValuesBothWaysAndBindsOnce)
 {
     probe.m_check = 1;
