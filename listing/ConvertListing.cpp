@@ -145,6 +145,7 @@ int ConvertListing(char* view, DWORD size, CPointMaps& maps)
         batch.Add(reinterpret_cast<ListingRecord*>(rec));
         ++nPoints;
     }
+    batch.Flush();
     return nPoints;
 }
 

@@ -79,11 +79,13 @@ const DWORD listingFieldsLen = 35;
 // every point into the maps. Returns the number of point records entered.
 int ConvertListing(char* view, DWORD size, CPointMaps& maps);
 
-// Walks a converted listing: resets savedByte and row of each point record and
-// enters it into the maps; num, hits and comp stay as stored. Returns the number
-// of point records entered. Records that no conversion could have written (a
-// len reaching past the file, a point too short for its fields, a missing mark,
-// an unknown kind) are left alone and counted in *pnCorrupt when it is given.
+// Walks a converted listing: resets savedByte and row of each record with a
+// kind and enters the point records into the maps; num, hits and comp stay as
+// stored. Returns the number of point records entered. Records that no
+// conversion could have written are counted in *pnCorrupt when it is given: a
+// len reaching past the file (the walk ends there), a kind on a record too short
+// for its fields or without its mark (left alone), and a kind that is no point
+// kind (reset, in no map).
 int IndexListing(char* view, DWORD size, CPointMaps& maps, int* pnCorrupt = nullptr);
 
 // TRUE when the listing has been converted already.

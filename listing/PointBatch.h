@@ -9,7 +9,6 @@
 class CPointBatch {
 public:
     explicit CPointBatch(CPointMaps& maps) : m_maps(maps) {}
-    ~CPointBatch() { Flush(); }
     CPointBatch(const CPointBatch&) = delete;
     CPointBatch& operator=(const CPointBatch&) = delete;
 
@@ -21,6 +20,7 @@ public:
             Flush();
     }
 
+    // Enters what is pending; the pass calls it once more at its end.
     void Flush()
     {
         for (int i = 0; i < m_nRecords; ++i) {
