@@ -305,6 +305,56 @@ TEST_F(TraceCommandsTest, AttachFileShowsTheOpenDialogAndAttachesTheChosenTarget
     EXPECT_EQ(ui.FileDialogs().back().initialName, "prog.exe");
 }
 
+// The folder of this test program, where the build leaves attach_target.exe;
+// the tracer's own folder (Korvane.dll) is ..\..\dist from there.
+std::string ProgramDir()
+{
+    char path[MAX_PATH] = {};
+    ::GetModuleFileNameA(NULL, path, sizeof path);
+    std::string dir = path;
+    return dir.substr(0, dir.rfind('\\'));
+}
+
+bool FileExists(const std::string& path)
+{
+    return ::GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+TEST_F(TraceCommandsTest, AttachingARealTargetHasTheCompanionDisassemblerWriteItsListing)
+{
+    ASSERT_TRUE(::CopyFileA((ProgramDir() + "\\..\\..\\dist\\Korvane.dll").c_str(),
+                            (m_start + "\\Korvane.dll").c_str(), FALSE));
+    ASSERT_TRUE(::CopyFileA((ProgramDir() + "\\attach_target.exe").c_str(),
+                            (m_targets + "\\Attach_Target.exe").c_str(), FALSE));
+
+    Attach("Attach_Target.exe");
+    EXPECT_TRUE(ui.MessageBoxes().empty());
+    ExpectState(State::Attached, false, "attached");
+    EXPECT_TRUE(FileExists(m_start + "\\AR\\attach_target.dsm"));
+    EXPECT_FALSE(FileExists(m_targets + "\\temp.bat"));
+    EXPECT_FALSE(FileExists(m_targets + "\\temp.exe"));
+
+    // The string-data points, among them the target's own text.
+    int strings = RowCount();
+    ASSERT_GT(strings, 0);
+    bool found = false;
+    for (int row = 0; row < strings; ++row) {
+        EXPECT_EQ(RowRecord(row)->kind, 's');
+        found = found || std::string(RowRecord(row)->text).find("Korvane attach target") != std::string::npos;
+    }
+    EXPECT_TRUE(found);
+
+    // "Call" adds exactly the call points.
+    Click(IDC_CALL);
+    int calls = dlg->m_mapCall.GetCount();
+    ASSERT_GT(calls, 0);
+    EXPECT_EQ(RowCount(), strings + calls);
+    int callRows = 0;
+    for (int row = 0; row < RowCount(); ++row)
+        callRows += RowRecord(row)->kind == 'c';
+    EXPECT_EQ(callRows, calls);
+}
+
 TEST_F(TraceCommandsTest, FailedListingLeavesIdleWithTheNewNameAndNothingLoaded)
 {
     Attach();
