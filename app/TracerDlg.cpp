@@ -7,27 +7,19 @@ char g_szFileName[MAX_PATH];
 BEGIN_MESSAGE_MAP(CTracerDlg, CDialog)
     ON_WM_PAINT()
     ON_WM_QUERYDRAGICON()
-#ifndef TRACER_WITHOUT_OnMainButton
     ON_BN_CLICKED(IDC_MAIN_BUTTON, OnMainButton)
     ON_BN_CLICKED(IDC_CANCEL_BUTTON, OnCancelButton)
     ON_BN_CLICKED(IDC_ARCHIVE_BUTTON, OnArchiveButton)
     ON_BN_CLICKED(IDC_SAVE_BUTTON, OnSaveButton)
-#endif
 #ifndef TRACER_WITHOUT_OnDebugReport
     ON_COMMAND(ID_DEBUG_REPORT, OnDebugReport)
 #endif
-#ifndef TRACER_WITHOUT_OnDebugEnd
     ON_COMMAND(ID_DEBUG_END, OnDebugEnd)
-#endif
-#ifndef TRACER_WITHOUT_OnMainButton
     ON_BN_CLICKED(IDC_COMPARE_MODE, OnCompareMode)
     ON_BN_CLICKED(IDC_CREATE_MODE, OnCreateMode)
     ON_WM_CLOSE()
-#endif
     ON_NOTIFY(NM_RELEASEDCAPTURE, IDC_SPEED, OnSpeedReleased)
-#ifndef TRACER_WITHOUT_OnMainButton
     ON_BN_CLICKED(IDC_SKIP_POINT, OnSkipPoint)
-#endif
     // "Singl Step" (1011) and the five kind check boxes (1006 to 1010)
     ON_CONTROL_RANGE(BN_CLICKED, IDC_CALL_PTR, IDC_SINGLE_STEP, SyncHitList)
 END_MESSAGE_MAP()
