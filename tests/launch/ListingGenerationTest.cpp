@@ -266,12 +266,18 @@ TEST_F(ListingTest, ListingPathFollowsTheTargetName)
     ExpectDsmBox(0, start + "\\AR\\prog.bin");
     ExpectNoListing();
 
+    // A listing path the file functions cannot take is refused before any batch runs.
+    std::string longName(MAX_PATH - 8, 'n');
+    ASSERT_EQ(0, Load(targets, longName + ".exe"));
+    ExpectDsmBox(1, start + "\\AR\\" + longName + ".dsm");
+    ExpectNoListing();
+
     // Only the name is renamed: a start folder called like a program keeps its name.
     std::string kit = MakeStartFolder("kit.exe");
     UseStartFolder(kit);
     ASSERT_EQ(1, Load(targets, "probe.exe"));
     EXPECT_TRUE(FileExists(kit + "\\AR\\probe.dsm"));
-    EXPECT_EQ(1u, ui.MessageBoxes().size());
+    EXPECT_EQ(2u, ui.MessageBoxes().size());
     EXPECT_EQ((std::vector<std::string>{"probe.exe", "prog.bin", "tool.exe.exe"}), FolderNames(targets));
 }
 
