@@ -240,6 +240,27 @@ TEST_F(ListingTest, BatchHasItsFourLinesWithEveryPathQuoted)
     EXPECT_EQ((std::vector<std::string>{"50% & more.exe", "probe.exe"}), FolderNames(targets));
 }
 
+TEST_F(ListingTest, BatchThatCannotStartIsReportedByTheLaunchAndTheListing)
+{
+    // Batch files run through the command processor that COMSPEC names.
+    char comspec[MAX_PATH] = {};
+    ::GetEnvironmentVariableA("COMSPEC", comspec, sizeof comspec);
+    ::SetEnvironmentVariableA("COMSPEC", (work + "\\no such folder\\cmd.exe").c_str());
+    int loaded = Load(targets, "probe.exe");
+    ::SetEnvironmentVariableA("COMSPEC", comspec[0] ? comspec : NULL);
+
+    EXPECT_EQ(0, loaded);
+    auto boxes = ui.MessageBoxes();
+    ASSERT_EQ(2u, boxes.size());
+    EXPECT_EQ("Could not create the debug process", boxes[0].caption);
+    EXPECT_EQ("[ temp.bat ]\n  Unknown Error !", boxes[0].text);
+    EXPECT_EQ(dlg->m_hWnd, boxes[0].owner);
+    EXPECT_EQ("[ " + Listing("probe.dsm") + " ]\n  The file has a bad format !", boxes[1].text);
+    EXPECT_EQ(kDsmCaption, boxes[1].caption);
+    ExpectNoListing();
+    EXPECT_EQ(std::vector<std::string>{"probe.exe"}, FolderNames(targets));
+}
+
 TEST_F(ListingTest, BatchThatRunsTooLongIsEndedWithItsDisassembler)
 {
     ASSERT_TRUE(::CopyFileA(WinPath(LAUNCH_SLEEPER).c_str(), (start + "\\Korvane.dll").c_str(), FALSE));
