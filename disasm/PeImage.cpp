@@ -9,7 +9,7 @@ namespace {
 const uint32_t kMaxSections = 96;
 const uint32_t kMaxImportModules = 4096;
 const uint32_t kMaxThunksPerModule = 65536;
-const uint32_t kMaxExports = 1u << 20;
+const uint32_t kMaxExports = 65536; // ordinals are 16-bit
 const size_t kMaxNameLen = 160;
 
 uint16_t Get16(const uint8_t* p) { return uint16_t(p[0] | (p[1] << 8)); }
@@ -278,7 +278,7 @@ void CPeImage::ReadImports()
         std::string base = ModuleBaseName(mod.name);
         uint32_t names = lookup ? lookup : iat;
         uint32_t k = 0;
-        for (; k < kMaxThunksPerModule && totalThunks < 4 * kMaxThunksPerModule; ++k, ++totalThunks) {
+        for (; k < kMaxThunksPerModule && totalThunks < 2 * kMaxThunksPerModule; ++k, ++totalThunks) {
             const uint8_t* t = At(names + k * 4, 4);
             const uint8_t* slot = At(iat + k * 4, 4);
             if (!t || !slot)
@@ -329,7 +329,7 @@ void CPeImage::ReadDelayImports()
             mod.name = "?";
         std::string base = ModuleBaseName(mod.name);
         uint32_t k = 0;
-        for (; k < kMaxThunksPerModule; ++k) {
+        for (; k < kMaxThunksPerModule && m_importSlots.size() < 2 * kMaxThunksPerModule; ++k) {
             const uint8_t* t = At(intRef - bias + k * 4, 4);
             if (!t || !At(iatRef - bias + k * 4, 4))
                 break;
