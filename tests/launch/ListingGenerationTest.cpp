@@ -261,6 +261,26 @@ TEST_F(ListingTest, BatchThatCannotStartIsReportedByTheLaunchAndTheListing)
     EXPECT_EQ(std::vector<std::string>{"probe.exe"}, FolderNames(targets));
 }
 
+TEST_F(ListingTest, BatchThatCannotBeWrittenIsReportedAndNothingRuns)
+{
+    // A scrubbed leftover that someone else holds open without write sharing.
+    ASSERT_TRUE(WriteBytes(targets + "\\temp.bat", "temp.bat"));
+    HANDLE holder = ::CreateFileA((targets + "\\temp.bat").c_str(), GENERIC_READ, FILE_SHARE_READ, NULL,
+                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
+    ASSERT_NE(INVALID_HANDLE_VALUE, holder);
+    int loaded = Load(targets, "probe.exe");
+    ::CloseHandle(holder);
+
+    EXPECT_EQ(0, loaded);
+    ExpectDsmBox(0, targets + "\\temp.bat", "The file could not be written !");
+    ExpectNoListing();
+    EXPECT_FALSE(FileExists(Listing("probe.dsm")));
+    EXPECT_FALSE(FileExists(targets + "\\temp.exe"));
+    // What stays is the leftover, which the next attach takes back.
+    ASSERT_EQ(1, Load(targets, "probe.exe"));
+    EXPECT_EQ(std::vector<std::string>{"probe.exe"}, FolderNames(targets));
+}
+
 TEST_F(ListingTest, BatchThatRunsTooLongIsEndedWithItsDisassembler)
 {
     ASSERT_TRUE(::CopyFileA(WinPath(LAUNCH_SLEEPER).c_str(), (start + "\\Korvane.dll").c_str(), FALSE));
