@@ -60,6 +60,11 @@ TEST(DisassemblerProgram, WritesTheListingOrExplainsWhyNot)
         EXPECT_EQ(out, "") << bad;
         EXPECT_NE(err, "") << bad;
     }
+
+    // A listing that cannot be written is a failure, not a success.
+    std::string cmd = "cd '" + PeDir() + "' && '" + DISASM_PROGRAM + "' tiny.exe > /dev/full 2> /dev/null";
+    int status = system(cmd.c_str());
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) != 0);
 }
 
 } // namespace
