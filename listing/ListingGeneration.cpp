@@ -6,6 +6,7 @@
 
 #include <tlhelp32.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -127,8 +128,17 @@ static void ScrubTemporaryFiles()
         ::DeleteFileA(name);
 }
 
+static ULONGLONG CreationTime(HANDLE process)
+{
+    FILETIME created, exited, kernel, user;
+    if (!::GetProcessTimes(process, &created, &exited, &kernel, &user))
+        return 0;
+    return (static_cast<ULONGLONG>(created.dwHighDateTime) << 32) | created.dwLowDateTime;
+}
+
 // Ending the batch alone would leave the disassembler it started running,
-// holding temp.exe and the listing open: its processes go with it.
+// holding temp.exe and the listing open: its processes go with it. A process
+// older than the batch only carries a reused id of a parent long gone.
 static void EndBatch(const PROCESS_INFORMATION& batch)
 {
     std::vector<DWORD> family(1, batch.dwProcessId);
@@ -142,18 +152,22 @@ static void EndBatch(const PROCESS_INFORMATION& batch)
         ::CloseHandle(snapshot);
         for (size_t i = 0; i < family.size(); ++i)
             for (const PROCESSENTRY32& process : all)
-                if (process.th32ParentProcessID == family[i] && process.th32ProcessID != family[i])
+                if (process.th32ParentProcessID == family[i]
+                    && std::find(family.begin(), family.end(), process.th32ProcessID) == family.end())
                     family.push_back(process.th32ProcessID);
     }
 
+    ULONGLONG batchCreated = CreationTime(batch.hProcess);
     ::TerminateProcess(batch.hProcess, 0);
     ::TerminateThread(batch.hThread, 0);
     for (size_t i = 1; i < family.size(); ++i) {
-        HANDLE child = ::OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, family[i]);
+        HANDLE child = ::OpenProcess(PROCESS_TERMINATE | PROCESS_QUERY_INFORMATION | SYNCHRONIZE, FALSE, family[i]);
         if (child == NULL)
             continue;
-        ::TerminateProcess(child, 0);
-        ::WaitForSingleObject(child, 5000);
+        if (CreationTime(child) >= batchCreated) {
+            ::TerminateProcess(child, 0);
+            ::WaitForSingleObject(child, 5000);
+        }
         ::CloseHandle(child);
     }
     ::WaitForSingleObject(batch.hProcess, 5000);
