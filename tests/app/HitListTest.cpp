@@ -231,6 +231,19 @@ TEST_F(HitListTest, CellsShowCountsOnlyWithASavedByteAndTextFromTheListing)
     }
 }
 
+TEST_F(HitListTest, OfTwoRecordsAtOneAddressOnlyTheOneItsMapKeepsIsListed)
+{
+    listing.Code(0x00405000, "68", "push 00406000");
+    listing.Str("first");
+    listing.Str("second");
+    listing.Load(*dlg);
+    dlg->SyncHitList();
+    ASSERT_EQ(RowCount(), 1);
+    EXPECT_STREQ(RowRecord(0)->text, "\"second\"");
+    EXPECT_EQ(RowRecord(0)->addr, 0x00405000u);
+    EXPECT_EQ(Cell(0, 3), "00405000");
+}
+
 TEST_F(HitListTest, AStoppedRunDoesNotListRowsTwice)
 {
     LoadListing();
