@@ -274,7 +274,7 @@ void CPeImage::ReadImports()
         mod.name = CString(nameRva, kMaxNameLen);
         if (mod.name.empty())
             mod.name = "?";
-        AddData(nameRva, uint32_t(mod.name.size() + 1), "import names");
+        AddData(nameRva, uint32_t(mod.name.size() + 2) & ~1u, "import names"); // entries are word-aligned
         std::string base = ModuleBaseName(mod.name);
         uint32_t names = lookup ? lookup : iat;
         uint32_t k = 0;
@@ -293,7 +293,7 @@ void CPeImage::ReadImports()
                 fn = CString(v + 2, kMaxNameLen);
                 if (fn.empty())
                     fn = "?";
-                AddData(v, uint32_t(2 + fn.size() + 1), "import names");
+                AddData(v, uint32_t(2 + fn.size() + 2) & ~1u, "import names");
             }
             m_importSlots[m_imageBase + iat + k * 4] = base + "." + fn;
         }

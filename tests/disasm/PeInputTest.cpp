@@ -160,4 +160,36 @@ TEST(DataInCode, FoundWithAndWithoutRelocations)
     EXPECT_EQ(dataLines(ListingOf(bytes, "tables.dll")), expected);
 }
 
+// Import tables in an executable section (as old linkers merged them into the
+// code): the directory, lookup table, address table and names are data.
+TEST(DataInCode, ImportTablesInACodeSectionAreNotDecoded)
+{
+    std::vector<uint8_t> bytes = Tiny();
+    size_t pe = PeOffset(bytes);
+    size_t sections = pe + 24 + (bytes[pe + 20] | (bytes[pe + 21] << 8));
+    for (size_t i = 0; i < bytes[pe + 6]; ++i) {
+        size_t at = sections + 40 * i;
+        if (memcmp(&bytes[at], ".idata", 6) == 0)
+            bytes[at + 36] |= 0x20, bytes[at + 39] |= 0x20; // code, executable
+    }
+    size_t dirs = pe + 24 + 96;
+    Put32(bytes, dirs + CPeImage::kDirImport * 8 + 4, 40); // just the descriptors
+    Put32(bytes, dirs + CPeImage::kDirIat * 8, 0);          // and no address-table directory
+    Put32(bytes, dirs + CPeImage::kDirIat * 8 + 4, 0);
+
+    std::string text = ListingOf(bytes, "tiny.exe");
+    ExpectListingRules(text, "tiny.exe, .idata executable");
+    std::string labels;
+    for (const std::string& line : ListingLines(text)) {
+        if (IsCodeLine(line)) {
+            EXPECT_FALSE(line.compare(1, 8, "00403000") >= 0 && line.compare(1, 8, "004030A4") < 0) << line;
+        }
+        if (line.compare(0, 7, "; data ") == 0 && line.compare(7, 8, "00403000") >= 0)
+            labels += line.substr(line.find('(')) + "\n";
+    }
+    const std::string expected = "(import directory, 40 bytes)\n(import lookup table, 24 bytes)\n"
+                                 "(import address table, 24 bytes)\n(import names, 76 bytes)\n";
+    EXPECT_EQ(labels.substr(0, expected.size()), expected);
+}
+
 } // namespace
