@@ -646,6 +646,22 @@ TEST_F(TraceCommandsTest, ALongTargetNameIsNeverCopiedPastThePathBuffer)
     }
 }
 
+TEST_F(TraceCommandsTest, TheChosenTargetSurvivesTheSaveThatItsResetOffers)
+{
+    Attach();
+    RunOnce();
+    Click(IDC_CREATE_MODE);
+    // Yes to the save question: the save dialog proposes and returns its own
+    // path in the program's one path buffer, after the target was chosen there.
+    ui.AnswerMessageBox(IDYES);
+    BoxHook hook(ui, "Would you like to save", [] { std::strcpy(g_szFileName, "C:\\Archives\\older run.ar"); });
+    Attach();
+    ExpectState(State::Attached, false, "attached");
+    EXPECT_EQ(dlg->m_strTargetName.Str(), "prog.exe");
+    EXPECT_EQ(dlg->m_strTargetDir.Str(), m_targets);
+    EXPECT_EQ(RowCount(), 2);
+}
+
 TEST_F(TraceCommandsTest, ClosingAsksOnlyForUnsavedResultsAndKeepsTheListingMapped)
 {
     Attach();
