@@ -118,8 +118,13 @@ public:
     int ResetTrace(BOOL askSave, BOOL keepListing);
 
     // --- listing ---
+    // 0 failed (after a message), 1 an existing listing is open, 2 a fresh one.
     int OpenListing(int forArchive);
+    // 1 when the listing is open, mapped, converted or walked into the maps
+    // and (forArchive 0) listed; 0 after a message, with nothing held.
     int LoadListing(int forArchive);
+    // Empties the maps, closes mapping and file, deletes the hit list's rows
+    // and clears m_pHitRecord (both point into the view), then unmaps the view.
     void CloseListing();
 
     // --- commands posted by the debug thread ---
