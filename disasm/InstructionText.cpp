@@ -196,7 +196,8 @@ void FormatInstruction(csh handle, const cs_insn& insn, CInstructionText& out)
                 if (!any) {
                     uint32_t addr = uint32_t(op.mem.disp);
                     AppendHex(text, addr, 8);
-                    if (op.mem.segment == X86_REG_INVALID || op.mem.segment == X86_REG_DS) {
+                    // fs and gs have bases of their own; the others are flat.
+                    if (op.mem.segment != X86_REG_FS && op.mem.segment != X86_REG_GS) {
                         out.memAbs = addr;
                         out.hasMemAbs = true;
                     }

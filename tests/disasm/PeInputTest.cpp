@@ -120,6 +120,18 @@ TEST(Imports, CallsThroughTheTableNameTheirImport)
     std::string text = ListingOf(bytes, "tiny.exe");
     EXPECT_NE(text.find("call dword ptr [00403040] ; KERNEL32.ExitProcess\r\n"), std::string::npos);
 
+    // Through an explicit flat segment (cs:) the slot is the same. The 7-byte
+    // `mov dword ptr [esp], 0` at 00401088 makes room for the prefixed call.
+    std::vector<uint8_t> prefixed = bytes;
+    CPeImage image;
+    ASSERT_TRUE(image.Parse(prefixed.data(), prefixed.size()));
+    const uint8_t* mov = image.At(0x1088, 7);
+    ASSERT_TRUE(mov && mov[0] == 0xC7 && mov[1] == 0x04 && mov[2] == 0x24);
+    const uint8_t call[7] = {0x2E, 0xFF, 0x15, 0x40, 0x30, 0x40, 0x00};
+    memcpy(&prefixed[size_t(mov - prefixed.data())], call, 7);
+    EXPECT_NE(ListingOf(prefixed, "tiny.exe").find(":00401088 2EFF1540304000          call dword ptr cs:[00403040] ; KERNEL32.ExitProcess\r\n"),
+              std::string::npos);
+
     // The same slot imported by ordinal 23.
     CPeImage pe;
     ASSERT_TRUE(pe.Parse(bytes.data(), bytes.size()));
