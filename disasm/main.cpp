@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -14,35 +15,51 @@
 
 #include "disasm/ListingWriter.h"
 
+namespace {
+
+// The whole file in memory; false with a message on stderr when it cannot be read.
+bool ReadWholeFile(const char* path, std::vector<uint8_t>& data)
+{
+    FILE* f = fopen(path, "rb");
+    if (!f) {
+        fprintf(stderr, "cannot open [ %s ]: %s\n", path, strerror(errno));
+        return false;
+    }
+    bool ok = true;
+    try {
+        if (fseek(f, 0, SEEK_END) == 0) {
+            long size = ftell(f);
+            if (size > 0)
+                data.reserve(size_t(size));
+            rewind(f);
+        }
+        uint8_t chunk[1 << 16];
+        size_t got;
+        while ((got = fread(chunk, 1, sizeof chunk, f)) > 0)
+            data.insert(data.end(), chunk, chunk + got);
+        if (ferror(f)) {
+            fprintf(stderr, "cannot read [ %s ]: %s\n", path, strerror(errno));
+            ok = false;
+        }
+    } catch (const std::bad_alloc&) {
+        fprintf(stderr, "cannot read [ %s ]: the file does not fit in memory\n", path);
+        ok = false;
+    }
+    fclose(f);
+    return ok;
+}
+
+} // namespace
+
 int main(int argc, char** argv)
 {
     if (argc != 2) {
         fprintf(stderr, "usage: %s <program file>\n", argc > 0 ? argv[0] : "Korvane.dll");
         return 2;
     }
-    FILE* f = fopen(argv[1], "rb");
-    if (!f) {
-        fprintf(stderr, "cannot open [ %s ]: %s\n", argv[1], strerror(errno));
-        return 1;
-    }
     std::vector<uint8_t> data;
-    if (fseek(f, 0, SEEK_END) == 0) {
-        long size = ftell(f);
-        if (size > 0)
-            data.reserve(size_t(size));
-        rewind(f);
-    }
-    uint8_t chunk[1 << 16];
-    size_t got;
-    while ((got = fread(chunk, 1, sizeof chunk, f)) > 0)
-        data.insert(data.end(), chunk, chunk + got);
-    bool readError = ferror(f) != 0;
-    int savedErrno = errno;
-    fclose(f);
-    if (readError) {
-        fprintf(stderr, "cannot read [ %s ]: %s\n", argv[1], strerror(savedErrno));
+    if (!ReadWholeFile(argv[1], data))
         return 1;
-    }
 
 #ifdef _WIN32
     // The listing's CR LF are written as they are, not doubled by text mode.
