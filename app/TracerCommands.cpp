@@ -64,7 +64,7 @@ static void StartRun(CTracerDlg& dlg)
     dlg.m_bSkipPoint = 0;
 
     dlg.UpdateData(TRUE);
-    // Quoted only with arguments, so that a bare name runs as the user sees it.
+    // The bare name alone; with arguments, the quoted name and the arguments as typed.
     if (!dlg.m_strArguments.IsEmpty())
         dlg.m_strCommandLine.Format("\"%s\" %s", dlg.m_strTargetName.GetString(), dlg.m_strArguments.GetString());
     else
