@@ -128,7 +128,6 @@ public:
     void CloseListing();
 
     // --- commands posted by the debug thread ---
-    void OnDebugReport();
     void OnDebugEnd();
 
     // --- the debug thread, seen from the window ---
