@@ -73,10 +73,14 @@ TEST(ConvertListing, KindsFollowMnemonicAndCodeField)
         CodeLine("00401015", "50", "push eax"),
         CodeLine("00401016", "FF30", "push dword ptr [eax]"),
         CodeLine("00401018", "FFD0", "CALL eax"),
+        CodeLine("0040101A", "E8", "cali 0"),
+        CodeLine("0040101F", "90", "\"not a string line\""),
+        CodeLine("00401020", "F2E800000000", "call 00401026"), // a prefix, not FF
     }));
-    const BYTE kinds[] = {'C', 'c', 'J', 'j', 'j', 0, 0, 0};
-    const DWORD addrs[] = {0x401000, 0x401006, 0x40100B, 0x401011, 0x401013, 0x401015, 0x401016, 0x401018};
-    for (size_t i = 0; i < 8; ++i) {
+    const BYTE kinds[] = {'C', 'c', 'J', 'j', 'j', 0, 0, 0, 0, 0, 'c'};
+    const DWORD addrs[] = {0x401000, 0x401006, 0x40100B, 0x401011, 0x401013, 0x401015,
+                           0x401016, 0x401018, 0x40101A, 0x40101F, 0x401020};
+    for (size_t i = 0; i < 11; ++i) {
         SCOPED_TRACE(i);
         EXPECT_EQ(c.Record(i)->kind, kinds[i]);
         EXPECT_EQ(+c.Record(i)->addr, addrs[i]);
@@ -84,13 +88,13 @@ TEST(ConvertListing, KindsFollowMnemonicAndCodeField)
         EXPECT_EQ(+c.Record(i)->row, -1);
         EXPECT_EQ(std::memcmp(c.Record(i)->mark, "Ok\n", 3), 0);
     }
-    EXPECT_EQ(c.nPoints, 5);
+    EXPECT_EQ(c.nPoints, 6);
     EXPECT_EQ(c.maps.m_mapCallPtr.GetCount(), 1);
-    EXPECT_EQ(c.maps.m_mapCall.GetCount(), 1);
+    EXPECT_EQ(c.maps.m_mapCall.GetCount(), 2);
     EXPECT_EQ(c.maps.m_mapJmpPtr.GetCount(), 1);
     EXPECT_EQ(c.maps.m_mapJmp.GetCount(), 2);
     EXPECT_EQ(c.maps.m_mapStrData.GetCount(), 0);
-    EXPECT_EQ(c.maps.m_mapAll.GetCount(), 5);
+    EXPECT_EQ(c.maps.m_mapAll.GetCount(), 6);
     EXPECT_EQ(EntryOffset(c.maps.m_mapJmp, 0x401011, c.view()), c.Offset(3));
     ExpectMapsSound(c.maps, c.view(), c.buffer.size());
 }
@@ -167,7 +171,7 @@ TEST(ConvertListing, StringDataTakesTheAddressOfTheLineBefore)
         StrLine("\"after push\""),                                 // 6: 00401005
         StrLine("\"second after push\""),                          // 7: 00401005 again
         "",                                                        // 8: empty line
-        StrLine("\"after empty\""),                                // 9: 0
+        StrLine("\"after empty\"", "00405555"),                    // 9: 0, not its own
         CodeLine("0040100A", "B820204000", "mov eax, 00402020"),   // 10
         StrLine("no quote"),                                       // 11: kind 0
         StrLine("\"after unquoted\""),                             // 12: from 11
@@ -234,14 +238,19 @@ TEST(ConvertListing, LaterRecordWinsOnSharedAddress)
 TEST(ConvertListing, AddressParsing)
 {
     Converted c(Listing({
-        CodeLine("0040abCD", "E8", "call 0"),
+        CodeLine("00fabcDE", "E8", "call 0"),
         CodeLine("0  401FF", "E8", "call 0"), // digits stop at the blank
         CodeLine("0012G456", "E8", "call 0"), // and at a non-hex letter
     }));
-    EXPECT_EQ(+c.Record(0)->addr, 0x40ABCDu);
-    EXPECT_STREQ(c.Record(0)->addrText, "0040abCD");
+    EXPECT_EQ(+c.Record(0)->addr, 0xFABCDEu);
+    EXPECT_STREQ(c.Record(0)->addrText, "00fabcDE");
     EXPECT_EQ(+c.Record(1)->addr, 0u);
     EXPECT_EQ(+c.Record(2)->addr, 0x12u);
+
+    // Leading blanks are skipped: a first string line keeps its own address.
+    Converted s(Listing({StrLine("\"first\"", "  405000")}));
+    EXPECT_EQ(+s.Record(0)->addr, 0x405000u);
+    EXPECT_STREQ(s.Record(0)->addrText, "  405000");
 }
 
 TEST(ConvertListing, LastLineIsEndedInsideTheFile)

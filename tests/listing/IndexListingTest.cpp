@@ -114,6 +114,8 @@ TEST(IndexListing, DamagedRecordsAreSkippedAndLeftAlone)
     struct Case { const char* name; std::string file; int nPoints; int nCorrupt; std::vector<size_t> resets; };
     const Case cases[] = {
         {"len past the end", Converted({good, tooLong}), 1, 1, {16}},
+        {"zero just past the end", Converted({good, good.substr(0, good.size() - 1)}), 1, 1, {16}},
+        {"len 1 on the last byte", Converted({good, std::string(1, '\x01')}), 1, 1, {16}},
         {"point too short", Converted({shortPoint, good}), 1, 1, {7 + 15}},
         {"no mark", Converted({noMark, good}), 1, 1, {1 + noMark.size() + 15}},
         {"unknown kind", Converted({good, oddKind}), 1, 1, {16, 1 + good.size() + 15}},
