@@ -35,11 +35,13 @@ public:
     void GetNextAssoc(POSITION& rNextPosition, void*& rKey, void*& rValue) const;
 
 private:
+    // A slot holding emptyKey is free; that one key, should it be used, is kept
+    // beside the table. Two words a slot keep the table small.
     struct Slot {
         uintptr_t key;
         void* value;
-        bool used;
     };
+    static constexpr uintptr_t emptyKey = ~uintptr_t(0);
 
     size_t SlotOf(uintptr_t key) const;
     size_t FindSlot(uintptr_t key) const; // index of the key's slot or of the empty slot ending its probe
@@ -49,4 +51,6 @@ private:
     std::vector<Slot> m_slots; // size 0 or a power of two
     size_t m_count = 0;
     unsigned m_shift = 64;
+    bool m_bHasEmptyKey = false;
+    void* m_pEmptyKeyValue = nullptr;
 };

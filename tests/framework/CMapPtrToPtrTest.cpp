@@ -75,6 +75,33 @@ TEST(CMapPtrToPtr, SetAtAddsOrReplaces)
     EXPECT_EQ(map.GetCount(), 2);
 }
 
+TEST(CMapPtrToPtr, TheAllOnesKeyIsAKeyLikeAnyOther)
+{
+    const uintptr_t ones = ~uintptr_t(0);
+    CMapPtrToPtr map;
+    void* value = nullptr;
+    EXPECT_FALSE(map.Lookup(P(ones), value));
+    EXPECT_FALSE(map.RemoveKey(P(ones)));
+    map.SetAt(P(ones), P(1));
+    EXPECT_EQ(map.GetCount(), 1);
+    ExpectSameContents(map, {{ones, 1}});
+    map.SetAt(P(ones), P(2));
+    for (uintptr_t k = 0; k < 100; ++k)
+        map.SetAt(P(k), P(k));
+    std::map<uintptr_t, uintptr_t> model;
+    for (uintptr_t k = 0; k < 100; ++k)
+        model[k] = k;
+    model[ones] = 2;
+    ExpectSameContents(map, model);
+    EXPECT_TRUE(map.RemoveKey(P(ones)));
+    model.erase(ones);
+    ExpectSameContents(map, model);
+    map.SetAt(P(ones), P(3));
+    map.RemoveAll();
+    EXPECT_FALSE(map.Lookup(P(ones), value));
+    EXPECT_EQ(map.GetStartPosition(), nullptr);
+}
+
 TEST(CMapPtrToPtr, RemoveKeyAndRemoveAll)
 {
     CMapPtrToPtr map;
@@ -201,7 +228,8 @@ TEST(CMapPtrToPtr, AgreesWithUnorderedMapOverAMillionOperations)
     for (int op = 0; op < 1000000; ++op) {
         if (op % 100000 == 0)
             range = ranges[(op / 100000) % 3];
-        uintptr_t key = 0x400000 + (rng() % range) * 4;
+        // Now and then the all-ones key, which the table keeps aside.
+        uintptr_t key = rng() % 1000 == 0 ? ~uintptr_t(0) : 0x400000 + (rng() % range) * 4;
         uintptr_t value = rng();
         unsigned what = rng() % 100;
         if (what < 45) {
