@@ -69,7 +69,7 @@ struct CPointMaps {
     void RemoveAllPoints(); // empties the five kind maps and m_mapAll
 };
 
-// The mark the conversion leaves in byte 0; a generated listing never starts with it.
+// The mark the conversion leaves in byte 0; the disassembler's listings start otherwise.
 const BYTE listingConvertedMark = 0x27;
 
 // Records shorter than this carry no fields beyond len and kind.
