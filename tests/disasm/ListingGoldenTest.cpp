@@ -1,9 +1,6 @@
 // Whole listings of the small test programs against checked-in goldens, and the
-// shipped program's own output (CR LF, exit codes).
-// KORVANE_UPDATE_GOLDEN=1 rewrites the goldens from the current output.
-#include <cstdio>
+// shipped program's own output. KORVANE_UPDATE_GOLDEN=1 rewrites the goldens.
 #include <cstdlib>
-#include <fstream>
 
 #include <sys/wait.h>
 
@@ -11,36 +8,33 @@
 
 namespace {
 
-void CompareWithGolden(const std::string& program, const std::string& golden)
+const std::string kGoldenDir = DISASM_TEST_SOURCE_DIR "/data/";
+
+std::string FileText(const std::string& path)
 {
-    std::vector<uint8_t> bytes = ReadFileBytes(PeDir() + "/" + program);
-    ASSERT_FALSE(bytes.empty()) << program << " was not built";
-    std::string text = ListingOf(bytes, program);
-    std::string path = SourceDir() + "/data/" + golden;
-    if (getenv("KORVANE_UPDATE_GOLDEN")) {
-        std::ofstream(path, std::ios::binary) << text;
-        return;
-    }
-    std::vector<uint8_t> expected = ReadFileBytes(path);
-    EXPECT_EQ(text, std::string(expected.begin(), expected.end())) << "listing of " << program << " differs from " << path;
-    ExpectListingRules(text, program);
+    std::vector<uint8_t> bytes = ReadFileBytes(path);
+    return std::string(bytes.begin(), bytes.end());
 }
 
 TEST(ListingGolden, SmallProgramsMatchTheirGoldens)
 {
-    CompareWithGolden("tiny.exe", "tiny.lst");
-    CompareWithGolden("tables.dll", "tables.lst");
+    for (std::string program : {"tiny.exe", "tables.dll"}) {
+        std::string text = ListingOf(ReadFileBytes(kPeDir + "/" + program), program);
+        std::string golden = kGoldenDir + program.substr(0, program.find('.')) + ".lst";
+        if (getenv("KORVANE_UPDATE_GOLDEN"))
+            std::ofstream(golden, std::ios::binary) << text;
+        EXPECT_EQ(text, FileText(golden)) << program;
+        ExpectListingRules(text, program);
+    }
 }
 
-// Runs the program with the shell; returns its exit code, fills out and err.
-int RunProgram(const std::string& args, std::string& out, std::string& err)
+// Runs the program from the test programs' folder: its exit code, standard output and error.
+int RunProgram(const std::string& args, std::string& out, std::string& err, const char* to = "run.out")
 {
-    std::string outPath = PeDir() + "/run.out", errPath = PeDir() + "/run.err";
-    std::string cmd = "cd '" + PeDir() + "' && '" + DISASM_PROGRAM + "' " + args + " > '" + outPath + "' 2> '" + errPath + "'";
+    std::string cmd = "cd '" + kPeDir + "' && '" DISASM_PROGRAM "' " + args + " > " + to + " 2> run.err";
     int status = system(cmd.c_str());
-    std::vector<uint8_t> o = ReadFileBytes(outPath), e = ReadFileBytes(errPath);
-    out.assign(o.begin(), o.end());
-    err.assign(e.begin(), e.end());
+    out = FileText(kPeDir + "/run.out");
+    err = FileText(kPeDir + "/run.err");
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
@@ -48,23 +42,17 @@ TEST(DisassemblerProgram, WritesTheListingOrExplainsWhyNot)
 {
     std::string out, err;
     EXPECT_EQ(RunProgram("tiny.exe", out, err), 0) << err;
-    std::vector<uint8_t> golden = ReadFileBytes(SourceDir() + "/data/tiny.lst");
-    EXPECT_EQ(out, std::string(golden.begin(), golden.end()));
+    EXPECT_EQ(out, FileText(kGoldenDir + "tiny.lst"));
     EXPECT_EQ(err, "");
-
-    EXPECT_EQ(RunProgram("'" + PeDir() + "/tiny.exe'", out, err), 0) << "absolute path";
+    EXPECT_EQ(RunProgram("'" + kPeDir + "/tiny.exe'", out, err), 0) << "absolute path";
     EXPECT_NE(out.find("\r\n:0040101C "), std::string::npos);
-
-    for (const char* bad : {"no-such-file.exe", "'" DISASM_TEST_PE_DIR "'", ""}) {
+    for (std::string bad : {"no-such-file.exe", "'" DISASM_TEST_PE_DIR "'", ""}) {
         EXPECT_NE(RunProgram(bad, out, err), 0) << bad;
         EXPECT_EQ(out, "") << bad;
         EXPECT_NE(err, "") << bad;
     }
-
     // A listing that cannot be written is a failure, not a success.
-    std::string cmd = "cd '" + PeDir() + "' && '" + DISASM_PROGRAM + "' tiny.exe > /dev/full 2> /dev/null";
-    int status = system(cmd.c_str());
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) != 0);
+    EXPECT_NE(RunProgram("tiny.exe", out, err, "/dev/full"), 0);
 }
 
 } // namespace

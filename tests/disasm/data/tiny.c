@@ -8,13 +8,7 @@ static const char kLong[] =
     "and mark the cut: 0123456789 0123456789 0123456789 0123456789 0123456789 0123456789 "
     "0123456789 0123456789 0123456789 0123456789 0123456789 0123456789 the end.";
 
-__attribute__((noinline)) static int Count(const char* s)
-{
-    int n = 0;
-    while (*s++)
-        ++n;
-    return n;
-}
+__attribute__((noinline)) static int Count(const char* s) { int n = 0; while (*s++) ++n; return n; }
 
 void __stdcall Start(void)
 {
