@@ -1,16 +1,12 @@
-// Shared fixture code for the Win32 tests that drive the real main dialog:
-//  - ScriptedUi: the UI seam that records every message box and file dialog and
-//    answers it at once from a script (no test ever blocks on a modal box);
-//  - TracerDialogTest: a gtest fixture that opens CTracerDlg modelessly from
-//    template 102 and closes it after the test, with helpers to read controls;
-//  - ListingBuilder: a small raw listing text, converted in place with
-//    ConvertListing into the dialog's point maps.
+// Shared by the Win32 tests that drive the real main dialog: ScriptedUi, the UI
+// seam that records every message box and file dialog and answers it at once
+// from a script (no test ever blocks on a modal box), and TracerDialogTest,
+// which opens CTracerDlg modelessly from template 102 for each test.
 #pragma once
 
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <deque>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -20,91 +16,44 @@
 
 class ScriptedUi : public IUiSeam {
 public:
-    struct MessageBoxCall {
-        HWND owner;
-        std::string text;
-        std::string caption;
-        UINT type;
-    };
-    struct FileDialogCall {
-        BOOL open;
-        std::string title;
-        std::string filter; // the zero separators shown as '|': "desc|*.x|"
-        DWORD flags;
-        std::string initialName;
-    };
+    struct MessageBoxCall { HWND owner; std::string text, caption; UINT type; };
+    // The filter's zero separators are shown as '|': "desc|*.x|".
+    struct FileDialogCall { BOOL open; std::string title, filter; DWORD flags; std::string initialName; };
+    using Lock = std::lock_guard<std::mutex>;
 
-    ScriptedUi() { m_previous = AfxSetUiSeam(this); }
+    ScriptedUi() : m_previous(AfxSetUiSeam(this)) {}
     ~ScriptedUi() override { AfxSetUiSeam(m_previous); }
 
-    // Answers for the next message boxes, in order. Unscripted boxes get the
-    // declining answer of their type: IDOK for MB_OK, IDNO for MB_YESNO,
-    // IDCANCEL where there is a Cancel button.
-    void AnswerMessageBox(int id)
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_boxAnswers.push_back(id);
-    }
-    // The next file dialog chooses this full path; unscripted dialogs are cancelled.
-    void ChooseFile(const std::string& path)
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_fileAnswers.push_back({true, path});
-    }
-    void CancelFileDialog()
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_fileAnswers.push_back({false, std::string()});
-    }
-
-    std::vector<MessageBoxCall> MessageBoxes() const
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        return m_boxes;
-    }
-    std::vector<FileDialogCall> FileDialogs() const
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        return m_dialogs;
-    }
+    // Scripted answers, in order. Unscripted boxes get the declining answer of
+    // their type (IDOK, IDNO, IDABORT or IDCANCEL); unscripted file dialogs are cancelled.
+    void AnswerMessageBox(int id) { Lock lock(m_mutex); m_boxAnswers.push_back(id); }
+    void ChooseFile(const std::string& path) { Lock lock(m_mutex); m_fileAnswers.push_back({true, path}); }
+    void CancelFileDialog() { Lock lock(m_mutex); m_fileAnswers.push_back({false, std::string()}); }
+    std::vector<MessageBoxCall> MessageBoxes() const { Lock lock(m_mutex); return m_boxes; }
+    std::vector<FileDialogCall> FileDialogs() const { Lock lock(m_mutex); return m_dialogs; }
 
     int MessageBox(HWND owner, LPCSTR text, LPCSTR caption, UINT type) override
     {
-        std::lock_guard<std::mutex> lock(m_mutex);
+        Lock lock(m_mutex);
         m_boxes.push_back({owner, text ? text : "", caption ? caption : "", type});
-        if (!m_boxAnswers.empty()) {
-            int id = m_boxAnswers.front();
-            m_boxAnswers.pop_front();
-            return id;
-        }
-        switch (type & MB_TYPEMASK) {
-        case MB_OK:
-            return IDOK;
-        case MB_YESNO:
-            return IDNO;
-        case MB_ABORTRETRYIGNORE:
-            return IDABORT;
-        default:
-            return IDCANCEL;
-        }
+        if (m_nextBox < m_boxAnswers.size())
+            return m_boxAnswers[m_nextBox++];
+        UINT buttons = type & MB_TYPEMASK;
+        return buttons == MB_OK ? IDOK : buttons == MB_YESNO ? IDNO : buttons == MB_ABORTRETRYIGNORE ? IDABORT : IDCANCEL;
     }
 
     BOOL FileDialog(BOOL open, OPENFILENAMEA& ofn) override
     {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        FileDialogCall call{open, ofn.lpstrTitle ? ofn.lpstrTitle : "", "", ofn.Flags,
-                            ofn.lpstrFile ? ofn.lpstrFile : ""};
+        Lock lock(m_mutex);
+        FileDialogCall call{open, ofn.lpstrTitle ? ofn.lpstrTitle : "", "", ofn.Flags, ofn.lpstrFile ? ofn.lpstrFile : ""};
         for (const char* p = ofn.lpstrFilter; p != nullptr && *p != '\0'; p += std::strlen(p) + 1)
             call.filter += std::string(p) + "|";
         m_dialogs.push_back(call);
-        if (m_fileAnswers.empty() || !m_fileAnswers.front().first) {
-            if (!m_fileAnswers.empty())
-                m_fileAnswers.pop_front();
-            return FALSE;
-        }
-        std::string path = m_fileAnswers.front().second;
-        m_fileAnswers.pop_front();
-        if (ofn.lpstrFile == nullptr || path.size() + 1 > ofn.nMaxFile)
+        std::pair<bool, std::string> answer; // cancelled when unscripted
+        if (m_nextFile < m_fileAnswers.size())
+            answer = m_fileAnswers[m_nextFile++];
+        const std::string& path = answer.second;
+        if (!answer.first || ofn.lpstrFile == nullptr || path.size() + 1 > ofn.nMaxFile)
             return FALSE;
         std::memcpy(ofn.lpstrFile, path.c_str(), path.size() + 1);
         size_t slash = path.rfind('\\');
@@ -114,9 +63,10 @@ public:
 
 private:
     mutable std::mutex m_mutex;
-    IUiSeam* m_previous = nullptr;
-    std::deque<int> m_boxAnswers;
-    std::deque<std::pair<bool, std::string>> m_fileAnswers;
+    IUiSeam* m_previous;
+    std::vector<int> m_boxAnswers;
+    std::vector<std::pair<bool, std::string>> m_fileAnswers;
+    size_t m_nextBox = 0, m_nextFile = 0;
     std::vector<MessageBoxCall> m_boxes;
     std::vector<FileDialogCall> m_dialogs;
 };
@@ -163,61 +113,10 @@ protected:
         ::SendMessageA(Item(id), BM_CLICK, 0, 0);
         PumpMessages();
     }
-    // A click on a heading of the hit list, as the list reports it.
-    void ClickHeading(int column)
-    {
-        NMLISTVIEW click = {};
-        click.hdr.hwndFrom = Item(IDC_HIT_LIST);
-        click.hdr.idFrom = IDC_HIT_LIST;
-        click.hdr.code = LVN_COLUMNCLICK;
-        click.iItem = -1;
-        click.iSubItem = column;
-        ::SendMessageA(dlg->m_hWnd, WM_NOTIFY, IDC_HIT_LIST, reinterpret_cast<LPARAM>(&click));
-    }
     int RowCount() const { return dlg->m_listHits.GetItemCount(); }
     ListingRecord* RowRecord(int row) const { return reinterpret_cast<ListingRecord*>(dlg->m_listHits.GetItemData(row)); }
     std::string Cell(int row, int column) const { return dlg->m_listHits.GetItemText(row, column).Str(); }
 
     ScriptedUi ui;
     std::unique_ptr<CTracerDlg> dlg;
-};
-
-// A raw listing in the disassembler's column layout, converted in place.
-class ListingBuilder {
-public:
-    ListingBuilder() : m_text("\r\n") {}
-
-    // A code line: address, code bytes (columns 10-33; "FF..." marks a pointer) and text.
-    ListingBuilder& Code(DWORD addr, const std::string& code, const std::string& text)
-    {
-        char address[16];
-        wsprintfA(address, "%08X", static_cast<unsigned>(addr));
-        std::string line = std::string(":") + address + " " + code;
-        line.resize(34, ' ');
-        return Line(line + text);
-    }
-    // A string-data reference to the code line before it.
-    ListingBuilder& Str(const std::string& quoted)
-    {
-        std::string line(23, ' ');
-        line += "StringRef: ";
-        line.resize(34, ' ');
-        return Line(line + "\"" + quoted + "\"");
-    }
-    ListingBuilder& Line(const std::string& line)
-    {
-        m_text += line + "\r\n";
-        return *this;
-    }
-
-    // Converts the text into the dialog's maps; the records live in this builder.
-    void Load(CPointMaps& maps)
-    {
-        m_view.assign(m_text.begin(), m_text.end());
-        ConvertListing(m_view.data(), static_cast<DWORD>(m_view.size()), maps);
-    }
-
-private:
-    std::string m_text;
-    std::vector<char> m_view;
 };
