@@ -1,5 +1,5 @@
 // Inputs that are not 32-bit PE programs, PE files cut short or damaged, and
-// the tables read from a PE: short header or a listing, never a read outside the file.
+// tables read from a PE: a short header or a listing, never a read outside the file.
 #include <cstring>
 #include <random>
 
@@ -13,25 +13,28 @@ const std::vector<uint8_t> kTiny = ReadFileBytes(kPeDir + "/tiny.exe");
 uint32_t Get32(const uint8_t* p) { return p[0] | (p[1] << 8) | (p[2] << 16) | (uint32_t(p[3]) << 24); }
 void Put32(std::vector<uint8_t>& b, size_t at, uint32_t v) { for (int i = 0; i < 4; ++i) b[at + i] = uint8_t(v >> (8 * i)); }
 
+// A copy of bytes with the dword at each offset set to its value.
+std::vector<uint8_t> With(std::vector<uint8_t> bytes, std::initializer_list<std::pair<size_t, uint32_t>> dwords)
+{
+    for (const auto& d : dwords)
+        Put32(bytes, d.first, d.second);
+    return bytes;
+}
+
 TEST(NotPe, GetsOnlyAShortHeader)
 {
-    std::mt19937 rng(7);
-    std::vector<uint8_t> noise(4096), mz(512, 0), pe64 = kTiny, arm = kTiny;
-    for (uint8_t& b : noise)
-        b = uint8_t(rng());
-    noise[0] = 'X', mz[0] = 'M', mz[1] = 'Z';
-    std::vector<uint8_t> dos = mz, far = mz, ne = mz;
-    Put32(dos, 0x3C, 0x40), Put32(far, 0x3C, 0xFFFFFFF0), Put32(ne, 0x3C, 0x40); // far: header offset outside the file
-    ne[0x40] = 'N', ne[0x41] = 'E';
-    pe64[Get32(&kTiny[0x3C]) + 24] = 0x0B, pe64[Get32(&kTiny[0x3C]) + 25] = 0x02;
-    arm[Get32(&kTiny[0x3C]) + 4] = 0xC4, arm[Get32(&kTiny[0x3C]) + 5] = 0x01;
+    const std::vector<uint8_t> noMz = With(kTiny, {{0, 'X'}}), mz = With(std::vector<uint8_t>(512), {{0, 'M' | 'Z' << 8}});
+    const uint32_t pe = Get32(&kTiny[0x3C]), magic = Get32(&kTiny[pe + 24]) & 0xFFFF0000, machine = Get32(&kTiny[pe + 4]) & 0xFFFF0000;
     const struct { std::string name; std::vector<uint8_t> bytes; const char* reason; } cases[] = {
-        {"empty.exe", {}, "no MZ signature"}, {"noise.exe", noise, "no MZ signature"},
+        {"empty.exe", {}, "no MZ signature"}, {"nomz.exe", noMz, "no MZ signature"},
         // A DOS .com program: code from the first byte (mov dx, msg; mov ah, 9; int 21h; ret).
         {"hello.com", {0xBA, 0x08, 0x01, 0xB4, 0x09, 0xCD, 0x21, 0xC3, 'h', 'i', '$'}, "no MZ signature"},
-        {"mz.exe", {'M', 'Z'}, "truncated"}, {"dos.exe", dos, "DOS program"}, {"dos2.exe", far, "DOS program"},
-        {"win16.exe", ne, "DOS program"}, {"x64.exe", pe64, "64-bit"}, {"arm.exe", arm, "another processor"},
-        {std::string(600, 'n') + ".exe", noise, "no MZ signature"}, // the name is shortened to keep the header short
+        {"mz.exe", {'M', 'Z'}, "truncated"}, {"dos.exe", With(mz, {{0x3C, 0x40}}), "DOS program"},
+        {"far.exe", With(mz, {{0x3C, 0xFFFFFFF0}}), "DOS program"}, // header offset outside the file
+        {"win16.exe", With(mz, {{0x3C, 0x40}, {0x40, 'N' | 'E' << 8}}), "DOS program"},
+        {"x64.exe", With(kTiny, {{pe + 24, magic | 0x20B}}), "64-bit"},
+        {"arm.exe", With(kTiny, {{pe + 4, machine | 0x1C4}}), "another processor"},
+        {std::string(600, 'n') + ".exe", noMz, "no MZ signature"}, // the name is shortened to keep the header short
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name.substr(0, 20));
@@ -51,18 +54,15 @@ TEST(DamagedPe, EveryCutAndCorruptionKeepsTheRules)
         EXPECT_EQ(text.size() >= 500, stats.isPe) << n; // a PE's listing must be one the tracer accepts
         ExpectListingRules(text, "cut at " + std::to_string(n));
     }
-    // Random damage to the headers, the section table and the import tables.
-    CPeImage pe;
-    ASSERT_TRUE(pe.Parse(kTiny.data(), kTiny.size()));
-    const CPeSection* idata = pe.SectionOf(pe.m_dirs[CPeImage::kDirImport].rva);
-    ASSERT_NE(idata, nullptr);
+    // Random damage to the headers, the section table and the import tables
+    // (.idata, which tiny.exe has at 0800 in the file).
     std::mt19937 rng(11);
     const uint32_t nasty[] = {0, 0xFFFFFFFF, 0x7FFFFFFF, 0x80000000, 0x1000, 0xFFFFF000, 0x10};
     for (int round = 0; round < 3000 && !HasFailure(); ++round) {
         std::vector<uint8_t> bad = kTiny;
         for (int e = 0, edits = 1 + int(rng() % 4); e < edits; ++e) {
             size_t at = rng() % (0x200 + 0xC8);
-            at += at < 0x200 ? 0 : idata->rawOffset - 0x200;
+            at += at < 0x200 ? 0 : 0x800 - 0x200;
             if (rng() % 2 && at + 4 <= bad.size())
                 Put32(bad, at, nasty[rng() % 7]);
             else
@@ -76,17 +76,14 @@ TEST(Imports, CallsThroughTheTableNameTheirImport)
 {
     CPeImage pe;
     ASSERT_TRUE(pe.Parse(kTiny.data(), kTiny.size()));
-    const uint8_t* mov = pe.At(0x1088, 7); // `mov dword ptr [esp], 0`: room for a prefixed call
+    const uint8_t* mov = pe.At(0x1088, 7); // `mov dword ptr [esp], 0`: room for a call with a cs: prefix
     const uint8_t* desc = pe.At(pe.m_dirs[CPeImage::kDirImport].rva, 4);
-    ASSERT_TRUE(mov && mov[0] == 0xC7 && mov[1] == 0x04 && desc && pe.At(Get32(desc), 4));
-    std::vector<uint8_t> prefixed = kTiny, byOrdinal = kTiny;
-    const uint8_t call[7] = {0x2E, 0xFF, 0x15, 0x40, 0x30, 0x40, 0x00};
-    std::copy(call, call + 7, prefixed.begin() + (mov - kTiny.data()));
-    Put32(byOrdinal, size_t(pe.At(Get32(desc), 4) - kTiny.data()), 0x80000017); // slot 00403040
+    ASSERT_TRUE(mov && Get32(mov) == 0x002404C7 && desc && pe.At(Get32(desc), 4));
+    const size_t at = size_t(mov - kTiny.data()), slot0 = size_t(pe.At(Get32(desc), 4) - kTiny.data()); // ExitProcess at 00403040
     const std::pair<std::vector<uint8_t>, const char*> cases[] = {
         {kTiny, "call dword ptr [00403040] ; KERNEL32.ExitProcess\r\n"},
-        {prefixed, ":00401088 2EFF1540304000          call dword ptr cs:[00403040] ; KERNEL32.ExitProcess\r\n"},
-        {byOrdinal, "call dword ptr [00403040] ; KERNEL32.#23\r\n"},
+        {With(kTiny, {{at, 0x15FF2E}, {at + 3, 0x403040}}), ":00401088 2EFF1540304000          call dword ptr cs:[00403040] ; KERNEL32.ExitProcess\r\n"},
+        {With(kTiny, {{slot0, 0x80000017}}), "call dword ptr [00403040] ; KERNEL32.#23\r\n"},
     };
     for (const auto& c : cases)
         EXPECT_NE(ListingOf(c.first, "tiny.exe").find(c.second), std::string::npos) << c.second;
@@ -107,18 +104,16 @@ TEST(DataInCode, FoundWithoutTheUsualHints)
     // Without relocations, the tables come from the indexed jumps alone.
     std::vector<uint8_t> dll = ReadFileBytes(kPeDir + "/tables.dll");
     size_t relocs = Get32(&dll[0x3C]) + 24 + 96 + CPeImage::kDirReloc * 8;
-    Put32(dll, relocs, 0), Put32(dll, relocs + 4, 0);
-    EXPECT_EQ(DataLines(dll), "00501010..0050101F (jump table, 16 bytes)\n00501050..00501057 (jump table, 8 bytes)\n"
-                              "00501058..0050105B (jump index table, 4 bytes)\n0050106E..00501083 (string, 22 bytes)\n");
+    EXPECT_EQ(DataLines(With(dll, {{relocs, 0}, {relocs + 4, 0}})),
+              "00501010..0050101F (jump table, 16 bytes)\n00501050..00501057 (jump table, 8 bytes)\n"
+              "00501058..0050105B (jump index table, 4 bytes)\n0050106E..00501083 (string, 22 bytes)\n");
     // Import tables in a code section (as old linkers merged them), found without
     // an address-table directory, are data, not code.
-    std::vector<uint8_t> exe = kTiny;
-    size_t pe = Get32(&exe[0x3C]), dirs = pe + 24 + 96, sections = pe + 24 + (exe[pe + 20] | (exe[pe + 21] << 8));
+    size_t pe = Get32(&kTiny[0x3C]), dirs = pe + 24 + 96, sections = pe + 24 + (kTiny[pe + 20] | (kTiny[pe + 21] << 8));
+    std::vector<uint8_t> exe = With(kTiny, {{dirs + CPeImage::kDirImport * 8 + 4, 40}, {dirs + CPeImage::kDirIat * 8, 0}, {dirs + CPeImage::kDirIat * 8 + 4, 0}});
     for (size_t at = sections; at < sections + 40 * exe[pe + 6]; at += 40)
         if (memcmp(&exe[at], ".idata", 6) == 0)
             exe[at + 36] |= 0x20, exe[at + 39] |= 0x20; // code, executable
-    Put32(exe, dirs + CPeImage::kDirImport * 8 + 4, 40); // just the descriptors
-    Put32(exe, dirs + CPeImage::kDirIat * 8, 0), Put32(exe, dirs + CPeImage::kDirIat * 8 + 4, 0);
     std::string text = ListingOf(exe, "tiny.exe");
     ExpectListingRules(text, "tiny.exe, .idata executable");
     for (const std::string& line : ListingLines(text))
