@@ -1,7 +1,7 @@
-/* A DLL (so it has relocations) with data inside its code section, as some
-   compilers place it: one long jump table, one short table reached through a
-   byte index table, and a string. The listing must keep all of it out of the code,
-   and no more. The last function's first bytes read like a short string (VWSh). */
+// A DLL (so it has relocations) with data inside its code section, as some
+// compilers place it: one long jump table, one short table reached through a
+// byte index table, and a string. The listing must keep all of it out of the code,
+// and no more. The last function's first bytes read like a short string (VWSh).
 __asm__(".text\n"
     ".globl _Dispatch\n_Dispatch: movl 4(%esp), %eax; cmpl $3, %eax; ja 9f; jmp *1f(,%eax,4)\n"
     "    .p2align 2\n1: .long 10f, 11f, 12f, 13f\n"

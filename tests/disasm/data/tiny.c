@@ -1,6 +1,6 @@
-/* A program without the C runtime, so that its whole listing stays short and
-   stable: imported calls, local calls and branches, ASCII and UTF-16 strings,
-   a string with characters to escape and one too long for a listing line. */
+// A program without the C runtime, so that its whole listing stays short and
+// stable: imported calls, local calls and branches, ASCII and UTF-16 strings,
+// a string with characters to escape and one too long for a listing line.
 #include <windows.h>
 
 static const char kLong[] =
