@@ -14,10 +14,12 @@
 
 const std::string kPeDir = DISASM_TEST_PE_DIR; // the programs the build makes from data/*.c
 
-inline std::vector<uint8_t> ReadFileBytes(const std::string& path)
+// A whole file as bytes, or as text with ReadFile<std::string>.
+template <class T = std::vector<uint8_t>>
+T ReadFile(const std::string& path)
 {
     std::ifstream in(path, std::ios::binary);
-    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    return T(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
 // The bytes are copied into a heap block of exactly their size, so that the

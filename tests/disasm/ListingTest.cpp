@@ -1,9 +1,15 @@
-// Line and column rules over real programs, checked through the tracer's own
-// conversion: every call and jump (by capstone's grouping of its bytes) becomes
-// a point of its kind, every string line a point at the instruction before it.
+// The listings the program writes: whole listings of the small test programs
+// against checked-in goldens (KORVANE_UPDATE_GOLDEN=1 rewrites them), its answers
+// to bad input, and the line rules over real programs, checked through the
+// tracer's own conversion: every call and jump (by capstone's grouping of its
+// bytes) becomes a point of its kind, every string line a point at the
+// instruction before it.
 #include <capstone/capstone.h>
 
+#include <cstdlib>
 #include <set>
+
+#include <sys/wait.h>
 
 #include "disasm/PeImage.h"
 #include "disasm/StringRef.h"
@@ -11,6 +17,36 @@
 #include "tests/disasm/DisasmTestSupport.h"
 
 namespace {
+
+const std::string kGoldenDir = DISASM_TEST_SOURCE_DIR "/data/";
+
+// Runs the program from the test programs' folder: its exit code, standard output and error.
+int RunProgram(const std::string& args, std::string& out, std::string& err, const char* to = "run.out")
+{
+    std::string cmd = "cd '" + kPeDir + "' && '" DISASM_PROGRAM "' " + args + " > " + to + " 2> run.err";
+    int status = system(cmd.c_str());
+    out = ReadFile<std::string>(kPeDir + "/run.out");
+    err = ReadFile<std::string>(kPeDir + "/run.err");
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+TEST(DisassemblerProgram, WritesTheGoldenListingsOrExplainsWhyNot)
+{
+    std::string out, err;
+    for (std::string program : {"tiny.exe", "tables.dll", "tables_norelocs.dll"}) {
+        std::string golden = kGoldenDir + program.substr(0, program.find('.')) + ".lst";
+        EXPECT_EQ(RunProgram(program, out, err), 0) << err;
+        if (getenv("KORVANE_UPDATE_GOLDEN"))
+            std::ofstream(golden, std::ios::binary) << out;
+        EXPECT_EQ(out, ReadFile<std::string>(golden)) << program;
+        EXPECT_EQ(err, "");
+    }
+    for (std::string bad : {"no-such-file.exe", "'" DISASM_TEST_PE_DIR "'", ""}) {
+        EXPECT_NE(RunProgram(bad, out, err), 0) << bad;
+        EXPECT_TRUE(out.empty() && !err.empty()) << bad << ": " << err;
+    }
+    EXPECT_NE(RunProgram("tiny.exe", out, err, "/dev/full"), 0) << "a listing that cannot be written";
+}
 
 TEST(ListingRules, EveryLineOfRealProgramsBecomesTheRightPoint)
 {
@@ -22,7 +58,7 @@ TEST(ListingRules, EveryLineOfRealProgramsBecomesTheRightPoint)
     const std::string wine = "/usr/lib/i386-linux-gnu/wine/i386-windows/";
     for (const std::string& path : {kPeDir + "/tiny.exe", kPeDir + "/tables.dll", wine + "notepad.exe", wine + "cmd.exe",
                                     wine + "regedit.exe", wine + "winmm.dll"}) {
-        std::vector<uint8_t> bytes = ReadFileBytes(path);
+        std::vector<uint8_t> bytes = ReadFile(path);
         if (bytes.empty() && path.find(wine) == 0)
             continue; // a program that this Wine lacks
         CListingStats stats;
@@ -65,34 +101,25 @@ TEST(ListingRules, EveryLineOfRealProgramsBecomesTheRightPoint)
         // Nothing else (header, data and note lines) became a point.
         EXPECT_TRUE(!converts || size_t(maps.m_mapAll.GetCount()) == points.size()) << path << ": " << maps.m_mapAll.GetCount();
     }
-    EXPECT_GT(calls, 1000u);
-    EXPECT_GT(jumps, 1000u);
-    EXPECT_GT(strings, 100u);
+    EXPECT_TRUE(calls > 1000 && jumps > 1000 && strings > 100) << calls << " calls, " << jumps << " jumps, " << strings << " strings";
     cs_free(insn, 1);
     cs_close(&cs);
 }
 
-TEST(StringReferences, TextIsQuotedEscapedAndCut)
+// Escaping, UTF-16 text and a cut show in the golden listing of tiny.exe.
+TEST(StringReferences, OnlyTerminatedTextAndNeverPastTheLineLimit)
 {
-    const std::pair<std::string, const char*> cases[] = { // bytes, line from column 34 or null for none
-        {std::string("Hello\0", 6), "\"Hello\""},
-        {std::string("Tab\there\n\"q\"\\\x01\0", 15), "\"Tab\\there\\n\\\"q\\\"\\\\\\x01\""},
-        {std::string("W\0i\0d\0e\0!\0\0\0", 12), "\"Wide!\""},
-        {std::string("abc\0", 4), nullptr},                   // too short
-        {std::string("abcdef", 6), nullptr},                  // no terminator inside the file
-        {std::string("\x01\x02\x03\x04\x05z\0", 7), nullptr}, // mostly not text
-        {std::string("\x90\x90\x55\x8B\xEC\0", 6), nullptr},  // code bytes
-    };
-    for (const auto& c : cases) {
+    // Too short, no terminator inside the file, mostly not text, code bytes.
+    for (std::string s : {std::string("abc\0", 4), std::string("abcdef"), std::string("\x01\x02\x03\x04\x05z\0", 7), std::string("\x90\x90\x55\x8B\xEC\0", 6)}) {
+        std::vector<uint8_t> bytes(s.begin(), s.end());
         std::string line;
-        ASSERT_EQ(AppendStringRefLine(reinterpret_cast<const uint8_t*>(c.first.data()), c.first.size(), line), c.second != nullptr) << c.first;
-        if (c.second) {
-            EXPECT_EQ(line, std::string(c.first[1] ? 23 : 16, ' ') + (c.first[1] ? "" : "UTF-16 ") + "String Ref " + c.second + "\r\n");
-        }
+        EXPECT_FALSE(AppendStringRefLine(bytes.data(), bytes.size(), line)) << s;
     }
     for (size_t n : {200u, 219u, 220u, 221u, 5000u}) {
-        std::string text = std::string(n, 'x') + '\0', line;
-        ASSERT_TRUE(AppendStringRefLine(reinterpret_cast<const uint8_t*>(text.data()), text.size(), line));
+        std::vector<uint8_t> bytes(n + 1, 'x');
+        bytes[n] = 0;
+        std::string line;
+        ASSERT_TRUE(AppendStringRefLine(bytes.data(), bytes.size(), line));
         EXPECT_LE(line.size(), 256u) << n;
         EXPECT_EQ(line.compare(line.size() - 6, 6, "\"...\r\n") == 0, line.size() != n + 38) << n; // 34 columns, two quotes, CR LF
     }
