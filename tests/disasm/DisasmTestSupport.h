@@ -1,18 +1,27 @@
 // Shared helpers of the disassembler tests: test programs, listings, line rules.
 #pragma once
 
+#include <capstone/capstone.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <fstream>
 #include <iterator>
-#include <memory>
 #include <string>
 #include <vector>
 
 #include "disasm/ListingWriter.h"
 
 const std::string kPeDir = DISASM_TEST_PE_DIR; // the programs the build makes from data/*.c
+
+// A capstone handle with instruction details on, and an instruction to decode into
+// (the members are set up in their order).
+struct CCapstone {
+    csh handle = 0;
+    bool ok = cs_open(CS_ARCH_X86, CS_MODE_32, &handle) == CS_ERR_OK && cs_option(handle, CS_OPT_DETAIL, CS_OPT_ON) == CS_ERR_OK;
+    cs_insn* insn = ok ? cs_malloc(handle) : nullptr;
+    ~CCapstone() { cs_free(insn, 1); cs_close(&handle); }
+};
 
 // A whole file as bytes, or as text with ReadFile<std::string>.
 template <class T = std::vector<uint8_t>>
@@ -22,14 +31,11 @@ T ReadFile(const std::string& path)
     return T(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-// The bytes are copied into a heap block of exactly their size, so that the
-// sanitizer reports any read past the end.
 inline std::string ListingOf(const std::vector<uint8_t>& bytes, const std::string& name, CListingStats* stats = nullptr)
 {
-    std::unique_ptr<uint8_t[]> exact(new uint8_t[bytes.size() + bytes.empty()]);
-    std::copy(bytes.begin(), bytes.end(), exact.get());
+    const std::vector<uint8_t> exact(bytes); // a block of their size: the sanitizer sees any read past the end
     CListingOutput out;
-    CListingStats s = WriteListing(exact.get(), bytes.size(), name, out);
+    CListingStats s = WriteListing(exact.data(), exact.size(), name, out);
     if (stats)
         *stats = s;
     return out.m_text;
@@ -64,8 +70,8 @@ inline void ExpectListingRules(const std::string& text, const std::string& what)
             ASSERT_TRUE(IsHex(line, 1, 8) && line[9] == ' ' && hexEnd >= 12 && hexEnd <= 32 && hexEnd % 2 == 0);
             ASSERT_TRUE(IsHex(line, 10, hexEnd - 10) && line.find_first_not_of(' ', hexEnd) == 34 && line[34] >= 'a' && line[34] <= 'z');
         } else if (IsStringLine(line)) {
-            ASSERT_TRUE(afterCode) << "a string line must follow its instruction";
-            ASSERT_TRUE(line.size() > 35 && line[34] == '"' && (line.back() == '"' || line.compare(line.size() - 4, 4, "\"...") == 0));
+            // It follows its instruction; the quoted text starts at 34 and may end in a cut ("...).
+            ASSERT_TRUE(afterCode && line.size() > 35 && line[34] == '"' && (line.back() == '"' || line.compare(line.size() - 4, 4, "\"...") == 0));
         } else {
             ASSERT_NE(line.compare(0, 1, ":"), 0) << "only code lines start with ':'";
         }

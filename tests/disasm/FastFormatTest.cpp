@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "disasm/InstructionText.h"
+#include "tests/disasm/DisasmTestSupport.h"
 
 namespace {
 
@@ -15,10 +16,8 @@ std::string Facts(const CInstructionText& t, unsigned length)
 {
     auto ifAny = [](bool has, uint32_t v) { return has ? std::to_string(v) : std::string("-"); };
     std::ostringstream s;
-    s << length << ": " << t.text << " | " << t.branch << ' ' << t.indirect << ' ' << t.opCount << " | target "
-      << ifAny(t.hasTarget, t.target) << " | abs " << ifAny(t.hasMemAbs, t.memAbs) << " | imms";
-    for (int i = 0; i < t.immCount; ++i)
-        s << ' ' << t.imms[i];
+    s << length << ": " << t.text << " | " << t.branch << ' ' << t.indirect << ' ' << t.opCount << " | target " << ifAny(t.hasTarget, t.target)
+      << " | abs " << ifAny(t.hasMemAbs, t.memAbs) << " | imms " << ifAny(t.immCount > 0, t.imms[0]) << ' ' << ifAny(t.immCount > 1, t.imms[1]);
     if (t.hasMem)
         s << " | mem " << t.memBase << ' ' << t.memIndex << '*' << (t.memIndex != X86_REG_INVALID ? t.memScale : 0) << '+' << uint32_t(t.memDisp);
     return s.str();
@@ -26,29 +25,26 @@ std::string Facts(const CInstructionText& t, unsigned length)
 
 TEST(FastFormat, AgreesWithCapstoneAndDeclinesWhatIsCutShort)
 {
-    csh cs;
-    ASSERT_EQ(cs_open(CS_ARCH_X86, CS_MODE_32, &cs), CS_ERR_OK);
-    cs_option(cs, CS_OPT_DETAIL, CS_OPT_ON);
-    cs_insn* insn = cs_malloc(cs);
+    CCapstone cs;
+    ASSERT_TRUE(cs.ok);
     CInstructionText fast, slow;
     size_t taken = 0;
-    // Both decoders on the first bytes followed by each tail (small positive,
-    // negative and address-like values) and a nop.
-    const uint8_t tails[][8] = {{0x08, 0, 0, 0, 0x10, 0, 0, 0}, {0xF0, 0xFF, 0xFF, 0xFF, 0x80, 0xFF, 0xFF, 0xFF},
-                                {0, 0x20, 0x40, 0, 0x34, 0x12, 0x40, 0}, {0x80, 0, 0, 0x80, 0x7F, 0, 0, 0}};
+    // Both decoders on the first bytes followed by each tail: small positive,
+    // negative and address-like values, and a nop.
+    const uint8_t tails[][9] = {{0x08, 0, 0, 0, 0x10, 0, 0, 0, 0x90}, {0xF0, 0xFF, 0xFF, 0xFF, 0x80, 0xFF, 0xFF, 0xFF, 0x90},
+                                {0, 0x20, 0x40, 0, 0x34, 0x12, 0x40, 0, 0x90}, {0x80, 0, 0, 0x80, 0x7F, 0, 0, 0, 0x90}};
     auto check = [&](std::initializer_list<uint8_t> head) {
         for (const auto& tail : tails) {
             std::vector<uint8_t> bytes(head);
-            bytes.insert(bytes.end(), tail, tail + 8);
-            bytes.push_back(0x90);
+            bytes.insert(bytes.end(), tail, tail + 9);
             const uint8_t* p = bytes.data();
             size_t avail = bytes.size();
             uint64_t address = 0x401000;
             if (unsigned length = FastFormat(p, avail, 0x401000, fast)) {
                 ++taken;
-                ASSERT_TRUE(cs_disasm_iter(cs, &p, &avail, &address, insn)) << testing::PrintToString(bytes);
-                FormatInstruction(cs, *insn, slow);
-                ASSERT_EQ(Facts(fast, length), Facts(slow, insn->size)) << testing::PrintToString(bytes);
+                ASSERT_TRUE(cs_disasm_iter(cs.handle, &p, &avail, &address, cs.insn)) << testing::PrintToString(bytes);
+                FormatInstruction(cs.handle, *cs.insn, slow);
+                ASSERT_EQ(Facts(fast, length), Facts(slow, cs.insn->size)) << testing::PrintToString(bytes);
                 // Cut short, in a block that the sanitizer guards, it must decline.
                 std::vector<uint8_t> cut(bytes.begin(), bytes.begin() + length - 1);
                 ASSERT_EQ(FastFormat(cut.data(), cut.size(), 0x401000, fast), 0u) << testing::PrintToString(cut);
@@ -65,8 +61,6 @@ TEST(FastFormat, AgreesWithCapstoneAndDeclinesWhatIsCutShort)
                 check({op, uint8_t(modReg << 3 | 4), uint8_t(sib)});
     EXPECT_GT(twoByteStarts, 50000u); // the fast path did run
     EXPECT_GT(taken - twoByteStarts, 100000u);
-    cs_free(insn, 1);
-    cs_close(&cs);
 }
 
 } // namespace

@@ -15,8 +15,7 @@ __asm__(".text\n"
     ".globl _Plain\n_Plain: movl $5f, %eax; ret\n"
     "5: pushl %esi; pushl %edi; pushl %ebx; pushl $0x1000; popl %eax; popl %ebx; popl %edi; popl %esi; ret\n");
 
-int Dispatch(int), Select(int);
+int Dispatch(int), Select(int), Plain(void);
 const char* Greeting(void);
-void* Plain(void);
 __declspec(dllexport) int __stdcall Both(int i) { return Dispatch(i) + Select(i) + Greeting()[0] + (Plain() != 0); }
 int __stdcall DllMainCRTStartup(void* module, unsigned reason, void* reserved) { (void)module, (void)reason, (void)reserved; return 1; }
