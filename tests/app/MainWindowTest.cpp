@@ -7,14 +7,14 @@
 namespace {
 
 const struct ControlTemplate { int id; const char* className; DWORD style; int x, y, cx, cy; } templateControls[] = {
-    {IDC_MAIN_BUTTON, "Button", 0x50010001, 6, 7, 58, 18},   {IDC_CANCEL_BUTTON, "Button", 0x50010000, 66, 7, 58, 18},
-    {IDC_ARCHIVE_BUTTON, "Button", 0x50010000, 6, 47, 58, 14}, {IDC_SAVE_BUTTON, "Button", 0x50010000, 6, 64, 58, 14},
+    {IDC_MAIN_BUTTON, "Button", 0x50010001, 6, 7, 58, 18},         {IDC_CANCEL_BUTTON, "Button", 0x50010000, 66, 7, 58, 18},
+    {IDC_ARCHIVE_BUTTON, "Button", 0x50010000, 6, 47, 58, 14},     {IDC_SAVE_BUTTON, "Button", 0x50010000, 6, 64, 58, 14},
     {IDC_HIT_LIST, "SysListView32", 0x5081000D, 131, 7, 182, 158}, {IDC_CALL_PTR, "Button", 0x50010003, 80, 46, 38, 10},
-    {IDC_CALL, "Button", 0x50010003, 80, 59, 27, 10},        {IDC_JMP_PTR, "Button", 0x50010003, 80, 73, 39, 10},
-    {IDC_JMP, "Button", 0x50010003, 80, 87, 29, 10},         {IDC_STR_DATA, "Button", 0x50010003, 80, 101, 42, 10},
-    {IDC_SINGLE_STEP, "Button", 0x50011003, 80, 118, 44, 12}, {IDC_SPEED, "msctls_trackbar32", 0x50010018, 10, 145, 100, 15},
-    {IDC_COMPARE_MODE, "Button", 0x50011003, 6, 27, 58, 12}, {IDC_CREATE_MODE, "Button", 0x50011003, 66, 27, 58, 12},
-    {IDC_COMMAND_LINE, "Edit", 0x50810080, 7, 96, 57, 14},   {-1, "Static", 0x50020000, 7, 86, 45, 8},
+    {IDC_CALL, "Button", 0x50010003, 80, 59, 27, 10},              {IDC_JMP_PTR, "Button", 0x50010003, 80, 73, 39, 10},
+    {IDC_JMP, "Button", 0x50010003, 80, 87, 29, 10},               {IDC_STR_DATA, "Button", 0x50010003, 80, 101, 42, 10},
+    {IDC_SINGLE_STEP, "Button", 0x50011003, 80, 118, 44, 12},      {IDC_SPEED, "msctls_trackbar32", 0x50010018, 10, 145, 100, 15},
+    {IDC_COMPARE_MODE, "Button", 0x50011003, 6, 27, 58, 12},       {IDC_CREATE_MODE, "Button", 0x50011003, 66, 27, 58, 12},
+    {IDC_COMMAND_LINE, "Edit", 0x50810080, 7, 96, 57, 14},         {-1, "Static", 0x50020000, 7, 86, 45, 8},
     {IDC_SKIP_POINT, "Button", 0x50010000, 7, 118, 58, 12},
 };
 
