@@ -69,12 +69,15 @@ TEST(DamagedPe, EveryCutAndCorruptionKeepsTheRules)
     }
 }
 
-TEST(Imports, CallsThroughTheTableNameTheirImport)
+// Calls through the import address table name their import, also through a flat
+// cs: segment and by ordinal. Import tables in a code section (as old linkers merged
+// them), found without an address-table directory, are data, not code.
+TEST(Imports, NamedAtTheirCallsAndNeverDecoded)
 {
     CPeImage pe;
     ASSERT_TRUE(pe.Parse(kTiny.data(), kTiny.size()));
-    const uint8_t* mov = pe.At(0x1088, 7); // `mov dword ptr [esp], 0`: room for a call with a cs: prefix
-    const uint8_t* desc = pe.At(pe.m_dirs[CPeImage::kDirImport].rva, 4);
+    // `mov dword ptr [esp], 0` at 00401088 makes room for a call with a cs: prefix.
+    const uint8_t *mov = pe.At(0x1088, 7), *desc = pe.At(pe.m_dirs[CPeImage::kDirImport].rva, 4);
     ASSERT_TRUE(mov && Get32(mov) == 0x002404C7 && desc && pe.At(Get32(desc), 4));
     const size_t at = size_t(mov - kTiny.data()), slot0 = size_t(pe.At(Get32(desc), 4) - kTiny.data()); // ExitProcess at 00403040
     const std::pair<std::vector<uint8_t>, const char*> cases[] = {
@@ -84,13 +87,7 @@ TEST(Imports, CallsThroughTheTableNameTheirImport)
     };
     for (const auto& c : cases)
         EXPECT_NE(ListingOf(c.first, "tiny.exe").find(c.second), std::string::npos) << c.second;
-}
-
-// Import tables in a code section (as old linkers merged them), found without
-// an address-table directory, are data, not code.
-TEST(DataInCode, ImportTablesInACodeSectionAreNotDecoded)
-{
-    size_t pe = Get32(&kTiny[0x3C]), dirs = pe + 24 + 96, idata = pe + 24 + (kTiny[pe + 20] | (kTiny[pe + 21] << 8)) + 2 * 40;
+    size_t hdr = Get32(&kTiny[0x3C]), dirs = hdr + 24 + 96, idata = hdr + 24 + (kTiny[hdr + 20] | (kTiny[hdr + 21] << 8)) + 2 * 40;
     std::vector<uint8_t> exe = With(kTiny, {{dirs + CPeImage::kDirImport * 8 + 4, 40}, {dirs + CPeImage::kDirIat * 8, 0}, {dirs + CPeImage::kDirIat * 8 + 4, 0}});
     ASSERT_EQ(memcmp(&exe[idata], ".idata", 6), 0); // the third section
     exe[idata + 36] |= 0x20, exe[idata + 39] |= 0x20; // code, executable
