@@ -13,7 +13,9 @@ __asm__(".text\n"
     ".globl _Greeting\n_Greeting: movl $4f, %eax; ret\n4: .asciz \"Text kept in the code\"\n"
     "    movl $7, %eax; ret\n"
     ".globl _Plain\n_Plain: movl $5f, %eax; ret\n"
-    "5: pushl %esi; pushl %edi; pushl %ebx; pushl $0x1000; popl %eax; popl %ebx; popl %edi; popl %esi; ret\n");
+    "5: pushl %esi; pushl %edi; pushl %ebx; pushl $0x1000; popl %eax; popl %ebx; popl %edi; popl %esi; ret\n"
+    // The longest code field, and a branch whose prefix must not come first.
+    ".globl _Long\n_Long: lock addl $0x12345678, %fs:0x500000(,%eax,4); bnd jmp *%eax\n");
 
 int Dispatch(int), Select(int), Plain(void);
 const char* Greeting(void);
