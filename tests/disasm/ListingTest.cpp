@@ -107,8 +107,9 @@ TEST(StringReferences, OnlyTerminatedTextAndNeverPastTheLineLimit)
         std::vector<uint8_t> bytes(n + 1, 'x');
         bytes[n] = 0;
         ASSERT_TRUE(AppendStringRefLine(bytes.data(), bytes.size(), line));
+        // At most 254 characters and CR LF; cut and marked when 34 columns, the text and two quotes do not fit.
         EXPECT_LE(line.size(), 256u) << n;
-        EXPECT_EQ(line.compare(line.size() - 6, 6, "\"...\r\n") == 0, line.size() != n + 38) << n; // 34 columns, two quotes, CR LF
+        EXPECT_EQ(line.compare(line.size() - 6, 6, "\"...\r\n") == 0, line.size() != n + 38) << n;
     }
 }
 

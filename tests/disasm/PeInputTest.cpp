@@ -39,7 +39,7 @@ TEST(NotPe, GetsOnlyAShortHeader)
     for (const auto& c : cases) {
         CListingStats stats;
         std::string text = ListingOf(c.bytes, c.name, &stats);
-        EXPECT_TRUE(!stats.isPe && text.size() < 500u && ListingLines(text).size() == 3 && text.find(c.reason) != std::string::npos) << text;
+        EXPECT_TRUE(!stats.isPe && text.size() < 500 && ListingLines(text).size() == 3 && text.find(c.reason) != text.npos) << text;
         ExpectListingRules(text, c.name);
     }
 }
@@ -79,17 +79,20 @@ TEST(Imports, NamedAtTheirCallsAndNeverDecoded)
     // `mov dword ptr [esp], 0` at 00401088 makes room for a call with a cs: prefix.
     const uint8_t *mov = pe.At(0x1088, 7), *desc = pe.At(pe.m_dirs[CPeImage::kDirImport].rva, 4);
     ASSERT_TRUE(mov && Get32(mov) == 0x002404C7 && desc && pe.At(Get32(desc), 4));
-    const size_t at = size_t(mov - kTiny.data()), slot0 = size_t(pe.At(Get32(desc), 4) - kTiny.data()); // ExitProcess at 00403040
+    // The first lookup entry is that of ExitProcess, in slot 00403040.
+    const size_t at = size_t(mov - kTiny.data()), slot0 = size_t(pe.At(Get32(desc), 4) - kTiny.data());
     const std::pair<std::vector<uint8_t>, const char*> cases[] = {
         {kTiny, "call dword ptr [00403040] ; KERNEL32.ExitProcess\r\n"},
-        {With(kTiny, {{at, 0x15FF2E}, {at + 3, 0x403040}}), ":00401088 2EFF1540304000          call dword ptr cs:[00403040] ; KERNEL32.ExitProcess\r\n"},
+        {With(kTiny, {{at, 0x15FF2E}, {at + 3, 0x403040}}), "2EFF1540304000          call dword ptr cs:[00403040] ; KERNEL32.ExitProcess\r\n"},
         {With(kTiny, {{slot0, 0x80000017}}), "call dword ptr [00403040] ; KERNEL32.#23\r\n"},
     };
     for (const auto& c : cases)
         EXPECT_NE(ListingOf(c.first, "tiny.exe").find(c.second), std::string::npos) << c.second;
-    size_t hdr = Get32(&kTiny[0x3C]), dirs = hdr + 24 + 96, idata = hdr + 24 + (kTiny[hdr + 20] | (kTiny[hdr + 21] << 8)) + 2 * 40;
-    std::vector<uint8_t> exe = With(kTiny, {{dirs + CPeImage::kDirImport * 8 + 4, 40}, {dirs + CPeImage::kDirIat * 8, 0}, {dirs + CPeImage::kDirIat * 8 + 4, 0}});
-    ASSERT_EQ(memcmp(&exe[idata], ".idata", 6), 0); // the third section
+    // Import directory: just the descriptors; no address-table directory. The section
+    // table follows the 16 directories; .idata is its third entry.
+    const size_t dirs = Get32(&kTiny[0x3C]) + 24 + 96, iat = dirs + CPeImage::kDirIat * 8, idata = dirs + 16 * 8 + 2 * 40;
+    std::vector<uint8_t> exe = With(kTiny, {{dirs + CPeImage::kDirImport * 8 + 4, 40}, {iat, 0}, {iat + 4, 0}});
+    ASSERT_EQ(memcmp(&exe[idata], ".idata", 6), 0);
     exe[idata + 36] |= 0x20, exe[idata + 39] |= 0x20; // code, executable
     std::string text = ListingOf(exe, "tiny.exe");
     ExpectListingRules(text, "tiny.exe, .idata executable");
