@@ -33,4 +33,4 @@ ensure_display() {
   done
   echo "could not start Xvfb" >&2; return 1
 }
-stop_display() { [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null; xvfb_pid=; }
+stop_display() { if [ -n "$xvfb_pid" ]; then kill "$xvfb_pid" 2>/dev/null || true; fi; xvfb_pid=; }
