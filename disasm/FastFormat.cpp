@@ -132,15 +132,8 @@ unsigned FastFormat(const uint8_t* p, size_t avail, uint32_t va, CInstructionTex
 {
     if (avail == 0)
         return 0;
+    out.Clear();
     std::string& text = out.text;
-    text.clear();
-    out.branch = branchNone;
-    out.indirect = false;
-    out.hasMemAbs = false;
-    out.immCount = 0;
-    out.hasTarget = false;
-    out.hasMem = false;
-    out.opCount = 0;
 
     uint8_t op = p[0];
     CModRm m;

@@ -85,15 +85,8 @@ void AppendHex(std::string& out, uint32_t v, int n)
 
 void FormatInstruction(csh handle, const cs_insn& insn, CInstructionText& out)
 {
-    // Reused for every instruction: keep the string's storage.
+    out.Clear();
     std::string& text = out.text;
-    text.clear();
-    out.branch = branchNone;
-    out.indirect = false;
-    out.hasMemAbs = false;
-    out.immCount = 0;
-    out.hasTarget = false;
-    out.hasMem = false;
     const cs_x86& x86 = insn.detail->x86;
     out.opCount = x86.op_count;
 

@@ -38,6 +38,19 @@ struct CInstructionText {
     int memScale = 1;
     int64_t memDisp = 0;
     int opCount = 0;
+
+    // Ready for the next instruction; the string keeps its storage.
+    void Clear()
+    {
+        text.clear();
+        branch = branchNone;
+        indirect = false;
+        hasMemAbs = false;
+        immCount = 0;
+        hasTarget = false;
+        hasMem = false;
+        opCount = 0;
+    }
 };
 
 void FormatInstruction(csh handle, const cs_insn& insn, CInstructionText& out);
