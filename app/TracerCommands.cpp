@@ -186,23 +186,26 @@ void CTracerDlg::OnSaveButton()
     UpdateCaptions("dialog");
 }
 
+// A click has toggled only the button clicked; the other one follows it, so
+// the two always show opposite states and either one flips the mode.
+static void ShowMode(CTracerDlg& dlg, int compare)
+{
+    dlg.m_bCompareMode = compare;
+    dlg.m_btnCompareMode.SetCheck(compare);
+    dlg.m_btnCreateMode.SetCheck(!compare);
+    dlg.UpdateCaptions("mode");
+}
+
 void CTracerDlg::OnCompareMode()
 {
     UpdateData(TRUE);
-    // The click has toggled this button only; the other one follows.
-    m_bCompareMode = m_btnCompareMode.GetCheck() == BST_CHECKED ? 1 : 0;
-    m_btnCompareMode.SetCheck(m_bCompareMode);
-    m_btnCreateMode.SetCheck(!m_bCompareMode);
-    UpdateCaptions("mode");
+    ShowMode(*this, m_btnCompareMode.GetCheck() == BST_CHECKED ? 1 : 0);
 }
 
 void CTracerDlg::OnCreateMode()
 {
     UpdateData(TRUE);
-    m_bCompareMode = m_btnCompareMode.GetCheck() == BST_CHECKED ? 0 : 1;
-    m_btnCompareMode.SetCheck(m_bCompareMode);
-    m_btnCreateMode.SetCheck(!m_bCompareMode);
-    UpdateCaptions("mode");
+    ShowMode(*this, m_btnCompareMode.GetCheck() == BST_CHECKED ? 0 : 1);
 }
 
 void CTracerDlg::OnSkipPoint()

@@ -24,15 +24,6 @@ int CListCtrl::GetStringWidth(LPCSTR text) const
     return static_cast<int>(::SendMessageA(m_hWnd, LVM_GETSTRINGWIDTHA, 0, reinterpret_cast<LPARAM>(text)));
 }
 
-int CListCtrl::InsertItem(int nItem, LPCSTR text)
-{
-    LVITEMA item = {};
-    item.mask = LVIF_TEXT;
-    item.iItem = nItem;
-    item.pszText = const_cast<LPSTR>(text);
-    return static_cast<int>(::SendMessageA(m_hWnd, LVM_INSERTITEMA, 0, reinterpret_cast<LPARAM>(&item)));
-}
-
 int CListCtrl::InsertItem(int nItem, LPCSTR text, LPARAM data)
 {
     LVITEMA item = {};

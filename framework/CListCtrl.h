@@ -15,9 +15,8 @@ public:
     // Width in pixels of the text in the list's font (LVM_GETSTRINGWIDTHA).
     int GetStringWidth(LPCSTR text) const;
 
-    // Inserts a row with the text of column 0 (LVIF_TEXT); returns its index or -1.
-    int InsertItem(int nItem, LPCSTR text);
-    // Inserts a row with the text of column 0 and its item data in one message.
+    // Inserts a row with the text of column 0 and its item data in one message;
+    // returns its index or -1.
     int InsertItem(int nItem, LPCSTR text, LPARAM data);
     BOOL SetItemText(int nItem, int nSubItem, LPCSTR text);
     CString GetItemText(int nItem, int nSubItem) const;
