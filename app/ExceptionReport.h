@@ -4,11 +4,8 @@
 
 #include <windows.h>
 
+#include "debugger/ExceptionName.h"
 #include "framework/CString.h"
-
-// The status name of an exception code ("STATUS_ACCESS_VIOLATION"), or the
-// empty text for a code without one. The debug loop reports only named codes.
-CString ExceptionName(DWORD code);
 
 // The exception's name on the first line, then EAX to EFL, one a line, as
 // eight upper-case hexadecimal digits. A missing register record shows zeros.

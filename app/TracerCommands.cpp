@@ -215,45 +215,49 @@ void CTracerDlg::OnSkipPoint()
         m_bSkipPoint = 1;
 }
 
-// The debug thread looks addresses up in the point maps while it runs, so a
-// live run is ended before the close empties them: a stop without pause, the
-// thread resumed and waited for; a debuggee that stays silent is ended so
-// that the thread's wait for its events returns. 1 when no thread runs.
-static int StopRunBeforeClose(CTracerDlg& dlg)
+// The debug thread looks addresses up in the point maps and uses the dialog
+// while it runs, so a live run ends before the close empties them or the
+// dialog ends: a stop without pause, the thread resumed and waited for; a
+// debuggee that stays silent is ended so that the thread's wait returns.
+int CTracerDlg::StopLiveRun()
 {
-    if (dlg.WaitForDebugThreadEnd(0))
+    if (m_pDebugThread == NULL)
         return 1;
-    dlg.m_bPauseOnStop = 0;
-    dlg.m_bStopRequest = 1;
-    if (dlg.WaitForDebugThreadEnd(closeWaitMs))
-        return 1;
-    dlg.TerminateDebuggee();
-    return dlg.WaitForDebugThreadEnd(closeWaitMs);
-}
-
-// The stopped run's report and end messages belong to no run any more; left
-// in the queue, the save question's modal loop would hand them out.
-static void DropDebugThreadCommands(HWND hWnd)
-{
+    int ended = WaitForDebugThreadEnd(0);
+    if (!ended) {
+        m_bPauseOnStop = 0;
+        m_bStopRequest = 1;
+        ended = WaitForDebugThreadEnd(closeWaitMs);
+        if (!ended) {
+            TerminateDebuggee();
+            ended = WaitForDebugThreadEnd(closeWaitMs);
+        }
+    }
+    // The stopped run's report and end messages belong to no run any more;
+    // left in the queue, the save question's modal loop would hand them out.
     std::vector<MSG> others;
     MSG msg;
-    while (::PeekMessageA(&msg, hWnd, WM_COMMAND, WM_COMMAND, PM_REMOVE))
+    while (::PeekMessageA(&msg, m_hWnd, WM_COMMAND, WM_COMMAND, PM_REMOVE))
         if (msg.wParam != ID_DEBUG_REPORT && msg.wParam != ID_DEBUG_END)
             others.push_back(msg);
     for (const MSG& other : others)
         ::PostMessageA(other.hwnd, other.message, other.wParam, other.lParam);
+    return ended;
 }
 
 void CTracerDlg::OnClose()
 {
     // A thread that would not end keeps its maps: ResetTrace leaves them to it,
     // and the end of the process releases them.
-    if (m_pDebugThread != NULL) {
-        StopRunBeforeClose(*this);
-        DropDebugThreadCommands(m_hWnd);
-    }
+    StopLiveRun();
     ResetTrace(1, 1);
     CDialog::OnClose();
+}
+
+void CTracerDlg::OnCancel()
+{
+    StopLiveRun();
+    CDialog::OnCancel();
 }
 
 int CTracerDlg::SelectTarget()

@@ -11,7 +11,7 @@ BEGIN_MESSAGE_MAP(CTracerDlg, CDialog)
     ON_BN_CLICKED(IDC_CANCEL_BUTTON, OnCancelButton)
     ON_BN_CLICKED(IDC_ARCHIVE_BUTTON, OnArchiveButton)
     ON_BN_CLICKED(IDC_SAVE_BUTTON, OnSaveButton)
-    // WM_COMMAND 1016, the debug thread's hit report, joins the table with the debug engine.
+    ON_COMMAND(ID_DEBUG_REPORT, OnDebugReport)
     ON_COMMAND(ID_DEBUG_END, OnDebugEnd)
     ON_BN_CLICKED(IDC_COMPARE_MODE, OnCompareMode)
     ON_BN_CLICKED(IDC_CREATE_MODE, OnCreateMode)

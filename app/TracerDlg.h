@@ -4,6 +4,7 @@
 // window and the debug thread talk (plain ints, polled, no lock).
 #pragma once
 
+#include "debugger/TraceState.h"
 #include "framework/Afx.h"
 #include "listing/ListingRecord.h"
 #include "resources/resource.h"
@@ -18,7 +19,7 @@ public:
     BOOL InitInstance() override;
 };
 
-class CTracerDlg : public CDialog, public CPointMaps {
+class CTracerDlg : public CDialog, public CPointMaps, public CTraceState {
 public:
     enum { IDD = IDD_KORVANE_DIALOG };
 
@@ -42,24 +43,16 @@ public:
     CButton m_btnCancel;    // BUT02
     CButton m_btnMain;      // BUT01
 
-    // --- values (m_armedKinds and the six point maps come from CPointMaps) ---
+    // --- values (m_armedKinds and the six point maps come from CPointMaps; the
+    // fields shared with the debug thread, the wanted kinds and the trackbar's
+    // m_nSpeed among them, from CTraceState) ---
     int m_bSingleStep = 0;
-    int m_nSpeed = 0;            // trackbar position; the debug thread sleeps m_nSpeed x 10 ms per report
     int m_bCompareMode = 0;      // set by InitMainWindow
     int m_bSaved = 1;            // 0: the save question is due
-    int m_bSkipPoint = 0;        // debug thread: do not re-plant the last point taken
-    int m_bRearm = 0;            // debug thread: bring the planted kinds in line with the wanted ones
-    int m_bPauseOnStop = 0;      // a run is live: a stop request pauses it
-    int m_bStopRequest = 0;      // halt request to the debug thread
-    int m_bExited = 0;           // the debuggee's process has exited
-    DWORD m_dwExceptionCode = 0; // exception to report, 0 for a hit
-    ListingRecord* m_pHitRecord = NULL;
-    int m_nHitSeq = 0;           // run-wide hit number
     HANDLE m_hListingFile = INVALID_HANDLE_VALUE;
     HANDLE m_hListingMapping = INVALID_HANDLE_VALUE;
     char* m_pListing = NULL;     // base of the mapped listing view
     HWND m_hWndDlg = NULL;       // where the debug thread posts its commands
-    CONTEXT* m_pExceptionContext = NULL;
     // The dialog owns it: StartDebugThread creates it with m_bAutoDelete FALSE,
     // so that it outlives the thread; ReleaseDebugThread deletes it.
     CWinThread* m_pDebugThread = NULL;
@@ -70,11 +63,6 @@ public:
     CString m_strSavedArchiveName;
     CString m_strTargetDir;      // no trailing backslash
     CString m_strArguments;
-    int m_bCallPtr = 0;          // wanted kinds, check boxes 1006 to 1010
-    int m_bCall = 0;
-    int m_bJmpPtr = 0;
-    int m_bJmp = 0;
-    int m_bStrData = 1;
     HICON m_hIcon = NULL;
 
     // The kinds whose rows the hit list holds (Call Ptr, Call, Jmp Ptr, Jmp,
@@ -127,8 +115,18 @@ public:
     // and clears m_pHitRecord (both point into the view), then unmaps the view.
     void CloseListing();
 
+    // Esc: a live run is stopped first, as for a close.
+    void OnCancel() override;
+    // Ends a live run before the window closes: a stop without pause, the
+    // thread waited for (its debuggee ended if it stays silent), and its
+    // reports still queued dropped. 1 when no debug thread runs any more.
+    int StopLiveRun();
+
     // --- commands posted by the debug thread ---
+    void OnDebugReport();
     void OnDebugEnd();
+    // Lets the debug thread go on after a hit report, once it has suspended itself.
+    void ResumeReportingThread();
 
     // --- the debug thread, seen from the window ---
     int StartDebugThread(); // 1 when the thread runs

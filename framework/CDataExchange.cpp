@@ -33,6 +33,22 @@ void DDX_Slider(CDataExchange* pDX, int nIDC, int& value)
         ::SendMessageA(control, TBM_SETPOS, TRUE, value);
 }
 
+void DDX_Check(CDataExchange* pDX, int nIDC, std::atomic<int>& value)
+{
+    int plain = value;
+    DDX_Check(pDX, nIDC, plain);
+    if (pDX->m_bSaveAndValidate)
+        value = plain;
+}
+
+void DDX_Slider(CDataExchange* pDX, int nIDC, std::atomic<int>& value)
+{
+    int plain = value;
+    DDX_Slider(pDX, nIDC, plain);
+    if (pDX->m_bSaveAndValidate)
+        value = plain;
+}
+
 void DDX_Text(CDataExchange* pDX, int nIDC, CString& value)
 {
     CWnd control;

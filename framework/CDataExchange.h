@@ -4,6 +4,8 @@
 
 #include <windows.h>
 
+#include <atomic>
+
 #include "framework/CString.h"
 
 class CWnd;
@@ -23,5 +25,8 @@ void DDX_Control(CDataExchange* pDX, int nIDC, CWnd& rControl);
 void DDX_Check(CDataExchange* pDX, int nIDC, int& value);
 // Position of a trackbar (TBM_GETPOS / TBM_SETPOS with redraw).
 void DDX_Slider(CDataExchange* pDX, int nIDC, int& value);
+// The same for a value that another thread reads as well.
+void DDX_Check(CDataExchange* pDX, int nIDC, std::atomic<int>& value);
+void DDX_Slider(CDataExchange* pDX, int nIDC, std::atomic<int>& value);
 // Text of a control; written only when it differs, so an unchanged edit keeps its caret.
 void DDX_Text(CDataExchange* pDX, int nIDC, CString& value);

@@ -15,6 +15,14 @@ typedef void* HANDLE;
 #define TRUE 1
 #define FALSE 0
 #define INVALID_HANDLE_VALUE ((HANDLE)(intptr_t)-1)
+
+// The 32-bit x86 register record, with the registers the tracer reads and writes.
+#define CONTEXT_FULL 0x10007
+struct CONTEXT {
+    DWORD ContextFlags;
+    DWORD Edi, Esi, Ebx, Edx, Ecx, Eax;
+    DWORD Ebp, Eip, SegCs, EFlags, Esp, SegSs;
+};
 #endif
 
 // The framework's opaque enumeration cursor.

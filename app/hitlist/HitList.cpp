@@ -187,8 +187,9 @@ void CTracerDlg::OnListNotify(NMHDR* pNMHDR)
         NMLISTVIEW* click = reinterpret_cast<NMLISTVIEW*>(pNMHDR);
         m_listHits.SortItems(&CompareHitRows, static_cast<DWORD_PTR>(click->iSubItem));
         int row = RenumberRows();
+        const ListingRecord* hit = m_pHitRecord;
         if (row < 0)
-            row = (m_pHitRecord != NULL && m_pHitRecord->row >= 0) ? m_pHitRecord->row : 0;
+            row = (hit != NULL && hit->row >= 0) ? hit->row : 0;
         m_listHits.EnsureVisible(row, FALSE);
     }
 }

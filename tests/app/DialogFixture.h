@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -81,6 +82,20 @@ inline void PumpMessages()
     }
 }
 
+// The states as the window shows them whole: BUT01 to BUT04 with + or - for
+// enabled; enabled or not, the two mode buttons, "Skip Point" and the five kind
+// boxes; the checks of "Compare mode" and "Create mode", and m_bCompareMode;
+// m_bPauseOnStop and m_bStopRequest. "As before" entries of the table take the
+// value the usual road gives them.
+inline const std::string kIdle = "Attach File+|Attach Process-|Load Archive+|Save Archive-|---+++++|010|00";
+inline const std::string kAttached = "Start Process+|Cancel Process+|Load Archive-|Save Archive-|---+++++|010|00";
+inline const std::string kRunning = "Stop Process+|Cancel Process+|Load Archive-|Save Archive-|--+-----|010|10";
+inline const std::string kPaused = "Continue ...+|Cancel Process+|Load Archive-|Save Archive+|--++++++|010|11";
+inline const std::string kCancelling = "Continue ...+|Cancel Process+|Load Archive-|Save Archive+|--++++++|010|01";
+inline const std::string kEnded = "Run File+|Remove All+|Run Archive+|Save Archive+|++-+++++|101|01";
+inline const std::string kDetached = "Attach File+|Attach Process-|Load Archive+|Save Archive-|++-+++++|010|01";
+inline const std::string kDetachedCompare = "Run File+|Remove All+|Run Archive+|Save Archive-|++-+++++|101|01";
+
 class TracerDialogTest : public ::testing::Test {
 protected:
     void SetUp() override
@@ -113,6 +128,31 @@ protected:
         ::SendMessageA(Item(id), BM_CLICK, 0, 0);
         PumpMessages();
     }
+    void ExpectState(const std::string& want, const std::string& where)
+    {
+        std::string is;
+        for (int id : {IDC_MAIN_BUTTON, IDC_CANCEL_BUTTON, IDC_ARCHIVE_BUTTON, IDC_SAVE_BUTTON})
+            is += Text(id) + (Enabled(id) ? "+|" : "-|");
+        for (int id : {IDC_COMPARE_MODE, IDC_CREATE_MODE, IDC_SKIP_POINT, IDC_CALL_PTR, IDC_CALL, IDC_JMP_PTR, IDC_JMP,
+                       IDC_STR_DATA})
+            is += Enabled(id) ? '+' : '-';
+        for (int flag : std::initializer_list<int>{-1, Check(IDC_COMPARE_MODE), Check(IDC_CREATE_MODE), dlg->m_bCompareMode, -1,
+                         dlg->m_bPauseOnStop, dlg->m_bStopRequest})
+            is += flag < 0 ? '|' : char('0' + flag);
+        EXPECT_EQ(is, want) << where;
+    }
+    // Pumps the window's messages until `done` holds; false after `ms`.
+    bool WaitFor(const std::function<bool()>& done, DWORD ms = 60000)
+    {
+        for (DWORD start = ::GetTickCount(); !done(); ::Sleep(2)) {
+            PumpMessages();
+            if (::GetTickCount() - start > ms)
+                return false;
+        }
+        return true;
+    }
+    // The debug thread has ended and the window has taken its end message.
+    bool RunEnded() const { return dlg->m_pDebugThread == NULL && dlg->m_bPauseOnStop == 0; }
     int RowCount() const { return dlg->m_listHits.GetItemCount(); }
     ListingRecord* RowRecord(int row) const { return reinterpret_cast<ListingRecord*>(dlg->m_listHits.GetItemData(row)); }
     std::string Cell(int row, int column) const { return dlg->m_listHits.GetItemText(row, column).Str(); }

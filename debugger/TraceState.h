@@ -1,0 +1,44 @@
+// The fields through which the window's thread and the debug thread talk:
+// requests left by the window and polled by the debug loop once per
+// iteration, and what the loop hands back for a report. Both threads use them
+// at any time, so each is atomic; they read and assign like plain values.
+// The main dialog inherits them, so they are its members.
+#pragma once
+
+#include <atomic>
+
+#include "framework/PlatformTypes.h"
+#include "listing/ListingRecord.h"
+
+struct CTraceState {
+    // Set by the window's thread.
+    std::atomic<int> m_bStopRequest{0}; // halt request
+    std::atomic<int> m_bPauseOnStop{0}; // a run is live: a halt pauses it (0: ends the debuggee)
+    std::atomic<int> m_bRearm{0};       // bring the planted kinds in line with the wanted ones
+    std::atomic<int> m_bSkipPoint{0};   // do not plant the last point taken again
+    std::atomic<int> m_nSpeed{0};       // trackbar position; each report waits m_nSpeed x 10 ms
+    // The wanted kinds, check boxes 1006 to 1010.
+    std::atomic<int> m_bCallPtr{0};
+    std::atomic<int> m_bCall{0};
+    std::atomic<int> m_bJmpPtr{0};
+    std::atomic<int> m_bJmp{0};
+    std::atomic<int> m_bStrData{1};
+
+    // Set by the debug thread.
+    std::atomic<int> m_bExited{0};             // the debuggee's process has exited
+    std::atomic<DWORD> m_dwExceptionCode{0};   // exception of the current event, 0 for none
+    std::atomic<CONTEXT*> m_pExceptionContext{nullptr};
+    std::atomic<ListingRecord*> m_pHitRecord{nullptr};
+    std::atomic<int> m_nHitSeq{0};             // run-wide number of the latest counted hit
+    // 1 from the posting of a report until the debug thread runs again, so
+    // that the window resumes the thread for exactly that report.
+    std::atomic<int> m_bReportPending{0};
+    std::atomic<DWORD> m_dwDebuggeeId{0};      // process id of the live run's debuggee, 0 when none
+
+    // The wanted flag of kind index 0..4 (Call Ptr, Call, Jmp Ptr, Jmp, Str Data).
+    int WantedKind(int index) const
+    {
+        const std::atomic<int>* flags[5] = {&m_bCallPtr, &m_bCall, &m_bJmpPtr, &m_bJmp, &m_bStrData};
+        return *flags[index] != 0;
+    }
+};

@@ -1,0 +1,112 @@
+#include "debugger/Win32DebugPlatform.h"
+
+#include "debugger/LaunchProcess.h"
+
+int CWin32DebugPlatform::Launch()
+{
+    return LaunchProcess(m_commandLine, 1, m_hWndDlg);
+}
+
+BOOL CWin32DebugPlatform::WaitForEvent(DebugEvent& event, DWORD dwMilliseconds)
+{
+    DEBUG_EVENT raw;
+    if (!::WaitForDebugEvent(&raw, dwMilliseconds))
+        return FALSE;
+    ZeroMemory(&event, sizeof event);
+    event.dwDebugEventCode = raw.dwDebugEventCode;
+    event.dwProcessId = raw.dwProcessId;
+    event.dwThreadId = raw.dwThreadId;
+    switch (raw.dwDebugEventCode) {
+    case EXCEPTION_DEBUG_EVENT:
+        event.dwExceptionCode = raw.u.Exception.ExceptionRecord.ExceptionCode;
+        event.dwExceptionAddress = reinterpret_cast<DWORD>(raw.u.Exception.ExceptionRecord.ExceptionAddress);
+        event.dwFirstChance = raw.u.Exception.dwFirstChance;
+        break;
+    case CREATE_THREAD_DEBUG_EVENT:
+        event.hThread = raw.u.CreateThread.hThread;
+        break;
+    case CREATE_PROCESS_DEBUG_EVENT:
+        event.hFile = raw.u.CreateProcessInfo.hFile;
+        event.hProcess = raw.u.CreateProcessInfo.hProcess;
+        event.hThread = raw.u.CreateProcessInfo.hThread;
+        event.dwStartAddress = reinterpret_cast<DWORD>(raw.u.CreateProcessInfo.lpStartAddress);
+        break;
+    case LOAD_DLL_DEBUG_EVENT:
+        event.hFile = raw.u.LoadDll.hFile;
+        break;
+    case EXIT_PROCESS_DEBUG_EVENT:
+        event.dwExitCode = raw.u.ExitProcess.dwExitCode;
+        break;
+    default:
+        break;
+    }
+    return TRUE;
+}
+
+void CWin32DebugPlatform::ContinueEvent(DWORD dwProcessId, DWORD dwThreadId, DWORD dwContinueStatus)
+{
+    ::ContinueDebugEvent(dwProcessId, dwThreadId, dwContinueStatus);
+}
+
+BOOL CWin32DebugPlatform::ReadMemory(HANDLE hProcess, DWORD address, void* buffer, DWORD size)
+{
+    SIZE_T done = 0;
+    return ::ReadProcessMemory(hProcess, reinterpret_cast<LPCVOID>(address), buffer, size, &done) && done == size;
+}
+
+BOOL CWin32DebugPlatform::WriteMemory(HANDLE hProcess, DWORD address, const void* buffer, DWORD size)
+{
+    SIZE_T done = 0;
+    return ::WriteProcessMemory(hProcess, reinterpret_cast<LPVOID>(address), buffer, size, &done) && done == size;
+}
+
+BOOL CWin32DebugPlatform::GetRegisters(HANDLE hThread, CONTEXT& context)
+{
+    context.ContextFlags = CONTEXT_FULL;
+    return ::GetThreadContext(hThread, &context);
+}
+
+BOOL CWin32DebugPlatform::SetRegisters(HANDLE hThread, const CONTEXT& context)
+{
+    return ::SetThreadContext(hThread, &context);
+}
+
+void CWin32DebugPlatform::CloseFile(HANDLE hFile)
+{
+    ::CloseHandle(hFile);
+}
+
+void CWin32DebugPlatform::PostQuit(DWORD dwThreadId)
+{
+    ::PostThreadMessageA(dwThreadId, WM_QUIT, 0, 0);
+}
+
+BOOL CWin32DebugPlatform::Terminate(DWORD dwProcessId)
+{
+    HANDLE process = ::OpenProcess(PROCESS_TERMINATE, FALSE, dwProcessId);
+    if (process == NULL)
+        return FALSE;
+    BOOL ended = ::TerminateProcess(process, 0);
+    ::CloseHandle(process);
+    return ended;
+}
+
+BOOL CWin32DebugPlatform::Detach(DWORD dwProcessId)
+{
+    return ::DebugActiveProcessStop(dwProcessId);
+}
+
+void CWin32DebugPlatform::PostCommand(UINT nID)
+{
+    ::PostMessageA(m_hWndDlg, WM_COMMAND, nID, 0);
+}
+
+void CWin32DebugPlatform::SuspendSelf()
+{
+    ::SuspendThread(::GetCurrentThread());
+}
+
+void CWin32DebugPlatform::Sleep(DWORD dwMilliseconds)
+{
+    ::Sleep(dwMilliseconds);
+}

@@ -1,0 +1,34 @@
+// The debug engine's calls made on the Win32 debugging interface, for the
+// debug thread of one run: it launches the debuggee (so that its events come
+// to this thread) and posts its commands to the main dialog.
+#pragma once
+
+#include <windows.h>
+
+#include "debugger/DebugPlatform.h"
+#include "framework/CString.h"
+
+class CWin32DebugPlatform : public IDebugPlatform {
+public:
+    CWin32DebugPlatform(const CString& commandLine, HWND hWndDlg) : m_commandLine(commandLine), m_hWndDlg(hWndDlg) {}
+
+    int Launch() override;
+    BOOL WaitForEvent(DebugEvent& event, DWORD dwMilliseconds) override;
+    void ContinueEvent(DWORD dwProcessId, DWORD dwThreadId, DWORD dwContinueStatus) override;
+    BOOL ReadMemory(HANDLE hProcess, DWORD address, void* buffer, DWORD size) override;
+    BOOL WriteMemory(HANDLE hProcess, DWORD address, const void* buffer, DWORD size) override;
+    BOOL GetRegisters(HANDLE hThread, CONTEXT& context) override;
+    BOOL SetRegisters(HANDLE hThread, const CONTEXT& context) override;
+    void CloseFile(HANDLE hFile) override;
+    void PostQuit(DWORD dwThreadId) override;
+    BOOL Terminate(DWORD dwProcessId) override;
+    BOOL Detach(DWORD dwProcessId) override;
+    void PostCommand(UINT nID) override;
+    void SuspendSelf() override;
+    void Sleep(DWORD dwMilliseconds) override;
+    DWORD TickCount() override { return ::GetTickCount(); }
+
+private:
+    CString m_commandLine;
+    HWND m_hWndDlg;
+};
