@@ -17,8 +17,7 @@ const int any = -1;
 const Form verbs[] = {
     {"window", 1, 1, "window TITLE          wait for the tracer's window whose title begins with TITLE"},
     {"timeout", 1, 1, "timeout SECONDS       time limit of every later wait and click (default 10)"},
-    {"click", 1, 1, "click CONTROL         click an enabled button; returns once the program has\n"
-                    "                      handled it or has opened a box"},
+    {"click", 1, 1, "click CONTROL         click an enabled button, until handled or a box opens"},
     {"tick", 1, 1, "tick CONTROL          click a check box that is not ticked"},
     {"untick", 1, 1, "untick CONTROL        click a check box that is ticked"},
     {"type", 2, 2, "type CONTROL TEXT     replace the text of an enabled edit field"},
