@@ -10,6 +10,9 @@
 #             listing-tool apart from the tracer
 set -euo pipefail
 [ $# = 6 ] || { echo "usage: run_scenario.sh SCENARIO DIST DRIVER SAMPLE LISTING_TOOL WORK" >&2; exit 2; }
+# A prefix of the build's (scripts/env.sh), and a display for the window.
+[ -n "${WINEPREFIX:-}" ] || { echo "run_scenario: WINEPREFIX is not set (scripts/test.sh sets it)" >&2; exit 2; }
+[ -n "${DISPLAY:-}" ] || { echo "run_scenario: no DISPLAY for the tracer's window (scripts/test.sh makes one)" >&2; exit 2; }
 scenario=$1 dist=$2 driver=$3 sample=$4 listing_tool=$5
 name=$(basename "$scenario" .steps)
 work=$6/$name
