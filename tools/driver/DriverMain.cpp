@@ -71,6 +71,9 @@ public:
     void Run(const Command& c)
     {
         m_tracer.StartStep();
+        // Each step begins where the earlier ones have left the program, not halfway.
+        if (c.verb != "window" && c.verb != "timeout")
+            m_tracer.Settle();
         if (c.verb == "expect") {
             std::string why = Check(c);
             if (!why.empty())
@@ -186,6 +189,7 @@ private:
         while (true) {
             std::string why;
             try {
+                m_tracer.Settle();
                 why = Check(c);
             } catch (const Failure& e) {
                 // A window or box that is not there yet may come; a closed window

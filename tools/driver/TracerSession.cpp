@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <iterator>
 #include <set>
 
 #include "resources/resource.h"
@@ -268,6 +269,8 @@ void TracerSession::SendAndWait(HWND hWnd, UINT msg, WPARAM wParam, const std::s
     ULONG_PTR serial = nextSend++;
     if (!::SendMessageCallbackA(hWnd, msg, wParam, 0, OnSendHandled, serial))
         throw Failure(what + ": the message could not be sent (error " + std::to_string(::GetLastError()) + ")");
+    // Until handled, later steps settle on it (see Settle).
+    m_pending[serial] = what;
     while (true) {
         Pump(0);
         if (handledSends.count(serial) != 0 || Closed())
@@ -279,6 +282,34 @@ void TracerSession::SendAndWait(HWND hWnd, UINT msg, WPARAM wParam, const std::s
             throw Failure(what + " was not handled within the time limit (" + std::to_string(m_timeoutMs / 1000) + " s)");
         Pump(pollMs);
     }
+}
+
+void TracerSession::Settle()
+{
+    if (m_main == nullptr)
+        return;
+    while (true) {
+        Pump(0);
+        for (auto it = m_pending.begin(); it != m_pending.end();)
+            it = handledSends.count(it->first) != 0 ? m_pending.erase(it) : std::next(it);
+        if (Closed()) {
+            m_pending.clear();
+            return;
+        }
+        // A handler waiting in a box waits for the user: its window holds still.
+        if (m_pending.empty() || !Boxes().empty())
+            break;
+        if (Remaining() == 0)
+            throw Failure("the program is still busy with " + m_pending.begin()->second + " after the time limit (" +
+                          std::to_string(m_timeoutMs / 1000) + " s)");
+        Pump(pollMs);
+    }
+    // A message sent now is read only once the program's current handler
+    // (one it began itself, such as the end of a run) has returned.
+    DWORD_PTR ignored;
+    if (!::SendMessageTimeoutA(m_main, WM_NULL, 0, 0, SMTO_NORMAL, std::max<DWORD>(Remaining(), 1), &ignored) &&
+        !Closed())
+        throw Failure("the program stayed busy for the whole time limit (" + std::to_string(m_timeoutMs / 1000) + " s)");
 }
 
 void TracerSession::WaitUntilGone(HWND box, const std::string& what)

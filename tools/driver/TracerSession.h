@@ -6,6 +6,7 @@
 
 #include <windows.h>
 
+#include <map>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -51,6 +52,11 @@ public:
     HWND CurrentBox() const; // fails when no box is current or it has gone
     std::string Message(HWND box) const;
 
+    // Waits until the program has finished with what it was given: every
+    // click sent has been handled or waits in a box the program opened, and
+    // whatever it began on its own has ended (it reads its messages again).
+    void Settle();
+
     // A user's click: refused unless the control and its window can take it;
     // returns once the program has handled it, has opened a box, or has closed.
     void Click(HWND control, const std::string& name);
@@ -82,6 +88,7 @@ private:
     HWND m_main = nullptr;
     HWND m_box = nullptr;
     HANDLE m_process = nullptr;
+    std::map<ULONG_PTR, std::string> m_pending; // sent, not yet handled: what each was
     DWORD m_timeoutMs = 10000;
     DWORD m_stepStart = 0;
 };
