@@ -3,7 +3,6 @@
 #include <commctrl.h>
 
 #include <algorithm>
-#include <cstring>
 #include <iterator>
 #include <set>
 
