@@ -16,6 +16,15 @@ ensure_prefix() {
     wineserver -w 2>/dev/null || true
     [ -f "$WINEPREFIX/system.reg" ] || { echo "could not create the Wine prefix $WINEPREFIX" >&2; return 1; }
   fi
+  # The prefix's registry names Wine's own font files (the bitmap "MS Sans
+  # Serif" is sserife.fon, with the real font's metrics), but Debian's wine
+  # finds none of them in the prefix: the dialog font falls back to a wider
+  # one and the template's texts are cut. Linked into the prefix's Fonts folder.
+  local fonts=/usr/share/wine/fonts
+  if [ -f "$fonts/sserife.fon" ] && [ ! -e "$WINEPREFIX/drive_c/windows/Fonts/sserife.fon" ]; then
+    mkdir -p "$WINEPREFIX/drive_c/windows/Fonts"
+    ln -sf "$fonts"/* "$WINEPREFIX/drive_c/windows/Fonts/"
+  fi
 }
 
 # An X display for Wine's windows: the caller's, else a private Xvfb.

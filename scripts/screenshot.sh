@@ -1,11 +1,14 @@
 #!/usr/bin/env bash
-# Saves a picture of the tracer's idle window, title bar included, to
-# docs/idle.png (or to the file given). Runs Korvane.exe from the dist folder
-# on a Wine virtual desktop under a private Xvfb, in a prefix of its own so
-# that the desktop setting never reaches the tests' prefix.
+# Saves a picture of the tracer's window, title bar included, to docs/idle.png
+# (or to the file given). Runs Korvane.exe from the dist folder on a Wine
+# virtual desktop under a private Xvfb, in a prefix of its own so that the
+# desktop setting never reaches the tests' prefix. With a second argument,
+# a script of korvane-driver steps (tools/driver), the picture is taken after
+# the steps: usage: screenshot.sh [OUT.png [STEPS]]
 set -euo pipefail
 . "$(dirname "$0")/env.sh"
 out=$(realpath -m "${1:-$root/docs/idle.png}")
+steps=${2:+$(realpath "$2")}
 dist=$BUILD_DIR/win32/dist
 [ -f "$dist/Korvane.exe" ] || bash "$root/scripts/build.sh" win32
 
@@ -73,6 +76,9 @@ for _ in $(seq 1 100); do
   sleep 0.2
 done
 [ -n "$rect" ] || { echo "screenshot.sh: the tracer's window did not appear" >&2; exit 1; }
+if [ -n "$steps" ]; then
+  wine "$BUILD_DIR/win32/tools/korvane-driver.exe" "Z:${steps//\//\\}" || { echo "screenshot.sh: the steps failed" >&2; exit 1; }
+fi
 read -r x y w h <<<"$rect"
 (( x < 0 )) && { w=$((w + x)); x=0; }
 (( y < 0 )) && { h=$((h + y)); y=0; }
