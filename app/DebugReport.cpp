@@ -48,11 +48,12 @@ void CTracerDlg::ResumeReportingThread()
     if (m_pDebugThread == NULL)
         return;
     // The report may come before the thread has suspended itself: it is resumed
-    // once it has, unless it ended or someone else let it go first.
+    // once it has, unless it ended or someone else let it go first. It is
+    // about to: the first tries only yield, so that a hit costs no timer tick.
     HANDLE thread = m_pDebugThread->m_hThread;
-    while (m_bReportPending && ::WaitForSingleObject(thread, 0) == WAIT_TIMEOUT) {
+    for (int tries = 0; m_bReportPending && ::WaitForSingleObject(thread, 0) == WAIT_TIMEOUT; ++tries) {
         if (::ResumeThread(thread) == 1)
             return;
-        ::Sleep(1);
+        ::Sleep(tries < 100 ? 0 : 1);
     }
 }
