@@ -34,7 +34,8 @@ public:
     void Close();
     // Closes without reporting errors.
     void Abort();
-    CString GetFilePath() const { return m_strFileName; }
+    // The name that its errors give.
+    void SetFilePath(const char* lpszNewName) { m_strFileName = lpszNewName; }
 
     HANDLE m_hFile = INVALID_HANDLE_VALUE;
 
