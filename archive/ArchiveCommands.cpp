@@ -112,6 +112,40 @@ void ReportSkipped(CTracerDlg& dlg, int nSkipped)
     Say(dlg, text);
 }
 
+// Scrolls a replayed row into view (a partly visible row is enough), selects it and redraws it.
+void ShowRow(CListCtrl& list, int row)
+{
+    list.EnsureVisible(row, TRUE);
+    list.SetItemState(row, LVIS_SELECTED, LVIS_SELECTED);
+    list.Update(row);
+}
+
+// The hit list drawing a replay as it goes, or, unpaced, only once it is
+// over: then, also when a file that ends early cuts the replay short, the
+// last replayed row is shown.
+class CListDrawing {
+public:
+    CListDrawing(CListCtrl& list, bool bAsItGoes, const int& lastRow) : m_list(list), m_bAsItGoes(bAsItGoes), m_lastRow(lastRow)
+    {
+        if (!m_bAsItGoes)
+            m_list.SetRedraw(FALSE);
+    }
+    ~CListDrawing()
+    {
+        if (m_bAsItGoes)
+            return;
+        m_list.SetRedraw(TRUE);
+        if (m_lastRow >= 0)
+            ShowRow(m_list, m_lastRow);
+        m_list.Invalidate(TRUE);
+    }
+
+private:
+    CListCtrl& m_list;
+    bool m_bAsItGoes;
+    const int& m_lastRow;
+};
+
 // The new archive is written beside the chosen file and takes its place only
 // when complete; until then, and on any failure, that file stays as it was.
 class CNewArchiveFile {
@@ -246,25 +280,33 @@ int CTracerDlg::RunArchive()
     ShowKindSelection(*this);
     ResetHitCounts();
 
-    int nSkipped = ReplayArchiveEntries(ar, m_pListing, ListingSize(*this), m_mapAll, [this](ListingRecord* record) {
-        // A record of a kind that is not listed has no row; row -1 would
-        // address every row of the list.
-        int row = record->row;
-        if (row >= 0) {
-            const LONG counts[] = {record->num, record->hits, record->comp};
-            for (int column = colNum; column <= colComp; ++column) {
-                CString text;
-                text.Format("%d", static_cast<int>(counts[column]));
-                m_listHits.SetItemText(row, column, text);
+    // Paced, each replayed row is shown as it changes. At pacing 0 nothing
+    // could be watched: the list draws once at the end, with the last
+    // replayed row in view and selected, as a paced replay leaves it.
+    const int speed = m_nSpeed;
+    int lastRow = -1;
+    int nSkipped;
+    {
+        CListDrawing drawing(m_listHits, speed > 0, lastRow);
+        nSkipped = ReplayArchiveEntries(ar, m_pListing, ListingSize(*this), m_mapAll, [&](ListingRecord* record) {
+            // A record of a kind that is not listed has no row; row -1 would
+            // address every row of the list.
+            int row = record->row;
+            if (row >= 0) {
+                const LONG counts[] = {record->num, record->hits, record->comp};
+                for (int column = colNum; column <= colComp; ++column) {
+                    CString text;
+                    text.Format("%d", static_cast<int>(counts[column]));
+                    m_listHits.SetItemText(row, column, text);
+                }
+                if (speed > 0)
+                    ShowRow(m_listHits, row);
+                lastRow = row;
             }
-            m_listHits.EnsureVisible(row, TRUE);
-            m_listHits.SetItemState(row, LVIS_SELECTED, LVIS_SELECTED);
-            m_listHits.Update(row);
-        }
-        int speed = m_nSpeed;
-        if (speed > 0)
-            ::Sleep(2 * static_cast<DWORD>(speed));
-    });
+            if (speed > 0)
+                ::Sleep(2 * static_cast<DWORD>(speed));
+        });
+    }
     m_bSaved = 0;
     UpdateData(FALSE);
     ReportSkipped(*this, nSkipped);
