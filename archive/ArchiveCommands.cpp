@@ -125,7 +125,8 @@ void ShowRow(CListCtrl& list, int row)
 // last replayed row is shown.
 class CListDrawing {
 public:
-    CListDrawing(CListCtrl& list, bool bAsItGoes, const int& lastRow) : m_list(list), m_bAsItGoes(bAsItGoes), m_lastRow(lastRow)
+    CListDrawing(CListCtrl& list, bool bAsItGoes, const int& lastRow)
+        : m_list(list), m_bAsItGoes(bAsItGoes), m_lastRow(lastRow)
     {
         if (!m_bAsItGoes)
             m_list.SetRedraw(FALSE);

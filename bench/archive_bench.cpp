@@ -74,7 +74,8 @@ int main(int argc, char** argv)
     for (const std::string& dir : {work, start, start + "\\AR", targets})
         ::CreateDirectoryA(dir.c_str(), NULL);
     std::string listing = start + "\\AR\\bench.dsm";
-    if (!::CopyFileA(target.c_str(), (targets + "\\bench.exe").c_str(), FALSE) || !RebaseTo400000(targets + "\\bench.exe")
+    if (!::CopyFileA(target.c_str(), (targets + "\\bench.exe").c_str(), FALSE)
+        || !RebaseTo400000(targets + "\\bench.exe")
         || RunDisassemblerDirectly(WinPath(ARCHIVE_BENCH_DISASSEMBLER), targets + "\\bench.exe", listing) < 0) {
         std::fprintf(stderr, "cannot make the listing of %s in %s\n", target.c_str(), work.c_str());
         return 1;
@@ -99,7 +100,8 @@ int main(int argc, char** argv)
 
     // The fastest of several rounds counts, as the least disturbed by the other work on the machine.
     const int rounds = argc > 3 ? std::atoi(argv[3]) : 5;
-    double save = 1e30, rawWrite = 1e30, load = 1e30, reload = 1e30, restore = 1e30, replay = 1e30, resetAndReplay = 1e30;
+    double save = 1e30, rawWrite = 1e30, load = 1e30, reload = 1e30, restore = 1e30;
+    double replay = 1e30, resetAndReplay = 1e30;
     // The archive read as the commands read it, its entries put into the records; no list.
     auto readArchive = [&](bool bReplay) {
         CFile file;

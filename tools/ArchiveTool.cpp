@@ -99,7 +99,8 @@ bool ParseOptions(int argc, char** argv, Options& options)
         return options.archives.size() == 2 && options.format.empty() && options.module.empty() && !showOnly;
     if (c == "export")
         return options.archives.size() == 1 && !showOnly
-               && ((options.format == "csv" && options.module.empty()) || (options.format == "drcov" && !options.module.empty()));
+               && ((options.format == "csv" && options.module.empty())
+                   || (options.format == "drcov" && !options.module.empty()));
     return false;
 }
 
@@ -158,7 +159,8 @@ public:
             m_maps.m_mapAll.GetNextAssoc(pos, key, value);
             m_points.push_back({static_cast<ListingRecord*>(value), 0, 0, 0});
         }
-        std::sort(m_points.begin(), m_points.end(), [](const Point& a, const Point& b) { return a.record->addr < b.record->addr; });
+        std::sort(m_points.begin(), m_points.end(),
+                  [](const Point& a, const Point& b) { return a.record->addr < b.record->addr; });
     }
 
     // The archive's counts in every point; the archive is read up to its
@@ -188,11 +190,11 @@ public:
     {
         std::vector<std::pair<DWORD, WORD>> lengths;
         const char* end = m_view.data() + m_view.size();
-        for (const char* s = m_view.data() + 1; s < end && end - s > static_cast<BYTE>(*s); s += static_cast<BYTE>(*s) + 1) {
+        for (const char* s = m_view.data() + 1; s < end && end - s > BYTE(*s); s += BYTE(*s) + 1) {
             const ListingRecord* record = reinterpret_cast<const ListingRecord*>(s);
             // Code lines only: a string line carries the address of the line before it, or none.
-            if (record->len < listingFieldsLen || std::memcmp(record->mark, "Ok\n", 3) != 0 || record->kind == kindStrData
-                || !std::isxdigit(static_cast<unsigned char>(record->addrText[0])))
+            if (record->len < listingFieldsLen || std::memcmp(record->mark, "Ok\n", 3) != 0
+                || record->kind == kindStrData || !std::isxdigit(static_cast<unsigned char>(record->addrText[0])))
                 continue;
             WORD bytes = 0;
             if (!m_raw.empty()) {
@@ -218,8 +220,10 @@ public:
     {
         const char* mark = "; Image base ";
         auto at = std::search(m_raw.begin(), m_raw.end(), mark, mark + std::strlen(mark));
-        if (at != m_raw.end())
-            return static_cast<DWORD>(std::strtoul(std::string(at + std::strlen(mark), std::min(at + 21, m_raw.end())).c_str(), nullptr, 16));
+        if (at != m_raw.end()) {
+            std::string digits(at + std::strlen(mark), std::min(at + 21, m_raw.end()));
+            return static_cast<DWORD>(std::strtoul(digits.c_str(), nullptr, 16));
+        }
         return lengths.empty() ? 0 : lengths.front().first & ~DWORD(0xFFFF);
     }
 

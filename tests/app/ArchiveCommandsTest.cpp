@@ -169,7 +169,8 @@ TEST_F(ArchiveCommandsTest, SavedCountsComeBackAfterRemoveAllAndSaveAgainTheSame
     Command(IDC_ARCHIVE_BUTTON, m_ar + "run.ar");
     EXPECT_EQ(ui.FileDialogs().back().title + "|" + ui.FileDialogs().back().initialName, "Load Arhive|*.ar");
     EXPECT_EQ(Counts(), before);
-    EXPECT_EQ(State() + "|" + Text(dlg->m_hWnd) + "|" + dlg->m_strSavedArchiveName.Str() + "|" + dlg->m_strTargetDir.Str(),
+    EXPECT_EQ(State() + "|" + Text(dlg->m_hWnd) + "|" + dlg->m_strSavedArchiveName.Str() + "|" +
+                  dlg->m_strTargetDir.Str(),
               kEnded + "|Korvane - prog.exe      [  ]|run.ar|" + m_dir);
     EXPECT_EQ(Boxes(0), Box("The process was not started: this build of Korvane has no debug engine yet.", "Korvane",
                             MB_ICONEXCLAMATION));
@@ -331,12 +332,14 @@ TEST_F(ArchiveCommandsTest, RunArchiveComparesTheArchivedRunWithTheLastOne)
         size_t boxes = ui.MessageBoxes().size();
         DWORD begun = ::GetTickCount();
         Command(IDC_ARCHIVE_BUTTON, m_ar + "a.ar");
-        EXPECT_GE(::GetTickCount() - begun, round == 0 ? 4 * 2 * 3u : 0u) << "paced for each of the four replayed entries";
+        EXPECT_GE(::GetTickCount() - begun, round == 0 ? 4 * 2 * 3u : 0u) << "paced for each of 4 replayed entries";
         EXPECT_EQ(Boxes(boxes) + State() + Text(dlg->m_hWnd) + std::to_string(dlg->m_bSaved),
                   kEnded + "Korvane - prog.exe      [ a.ar ]0");
         std::vector<ListingRecord*> points = Points();
         for (size_t i = 0; i < points.size(); ++i) {
-            LONG comp = points[i]->row < 0 ? unlisted[i] - (round + 1) * archived[i] : round == 0 ? earlier[i] - archived[i] : 0;
+            LONG comp = points[i]->row < 0 ? unlisted[i] - (round + 1) * archived[i]
+                        : round == 0       ? earlier[i] - archived[i]
+                                           : 0;
             EXPECT_EQ(std::to_string(points[i]->hits) + "/" + std::to_string(points[i]->comp),
                       std::to_string(archived[i]) + "/" + std::to_string(comp)) << round << " " << points[i]->addrText;
             if (points[i]->row >= 0 && archived[i] != 0) {

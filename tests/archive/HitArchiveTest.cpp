@@ -63,7 +63,7 @@ protected:
         original = view;
     }
     DWORD Size() const { return static_cast<DWORD>(view.size()); }
-    LONG OffsetOf(const ListingRecord* record) const { return LONG(reinterpret_cast<const char*>(record) - view.data()); }
+    LONG OffsetOf(const ListingRecord* r) const { return LONG(reinterpret_cast<const char*>(r) - view.data()); }
     std::string Archive(const std::vector<std::array<LONG, 4>>& entries, LONG count)
     {
         return Stored([&](CArchive& ar) {
@@ -130,7 +130,8 @@ TEST_F(HitArchiveTest, TheExampleFileByteForByteWrittenAndRead)
             ReadArchiveHeader(ar, header);
             return RestoreArchiveEntries(ar, fake.data(), static_cast<DWORD>(fake.size()), one);
         }), 0);
-        EXPECT_EQ(header.strTargetName + "|" + header.strTargetDir + "|" + header.strArchiveName, "prog.exe|C:\\t|prog.ar");
+        EXPECT_EQ(header.strTargetName + "|" + header.strTargetDir + "|" + header.strArchiveName,
+                  "prog.exe|C:\\t|prog.ar");
         EXPECT_EQ(std::vector<LONG>(header.kinds, header.kinds + 6), std::vector<LONG>({0, 1, 0, 0, 1, 0}));
         EXPECT_TRUE(record->num == 3 && record->hits == 2 && record->comp == 0 && record->savedByte == 0x90);
     }

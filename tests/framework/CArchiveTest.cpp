@@ -57,7 +57,8 @@ const std::string kEof = "An attempt was made to access an unnamed file past its
 TEST(CArchive, StringsTakeTheShortestPrefixAndReadBack)
 {
     struct Row { size_t length; std::string prefix; };
-    const Row rows[] = {{0, std::string("\x00", 1)}, {254, "\xFE"}, {255, std::string("\xFF\xFF\x00", 3)}, {300, "\xFF\x2C\x01"},
+    const Row rows[] = {{0, std::string("\x00", 1)}, {254, "\xFE"}, {255, std::string("\xFF\xFF\x00", 3)},
+                        {300, "\xFF\x2C\x01"},
                         {65533, "\xFF\xFD\xFF"}, {65534, std::string("\xFF\xFF\xFF\xFE\xFF\x00\x00", 7)},
                         {70000, std::string("\xFF\xFF\xFF\x70\x11\x01\x00", 7)}};
     for (const Row& row : rows) {
@@ -88,7 +89,8 @@ TEST(CArchive, WideStringsAreConvertedAndIntegersAreLittleEndian)
         CString text;
         LONG values[3] = {};
         std::string ints("\x01\x00\x00\x00\xFF\xFF\xFF\xFF\x00\x00\x00\x80", 12);
-        EXPECT_EQ(Loaded(row.bytes + ints, [&](CArchive& ar) { ar >> text >> values[0] >> values[1] >> values[2]; }), "");
+        EXPECT_EQ(Loaded(row.bytes + ints, [&](CArchive& ar) { ar >> text >> values[0] >> values[1] >> values[2]; }),
+                  "");
         EXPECT_EQ(text.Str(), row.text);
         EXPECT_TRUE(values[0] == 1 && values[1] == -1 && values[2] == INT_MIN) << row.text;
     }
