@@ -39,20 +39,16 @@ os.makedirs(os.path.join(work, "AR"))
 for name in ("AR/prog.dsm", "fresh.lst"):
     with open(os.path.join(work, name), "wb") as f:
         f.write(text.encode())
-code = subprocess.run(emulator + [listing_tool, "convert", os.path.join(work, "AR", "prog.dsm")], capture_output=True).returncode
+code = subprocess.run(emulator + [listing_tool, "convert", "AR/prog.dsm"], cwd=work, capture_output=True).returncode
 check("listing-tool convert", code == 0, code)
 
 # The points by address; the string takes the address of the push before it.
 points = [record[key] for key in ("00401000", "string", "0040100A", "00401010", "00401012", "00401018")]
 
-def string(s):
-    b = s.encode()
-    return (bytes([len(b)]) if len(b) < 255 else b"\xff" + struct.pack("<H", len(b))) + b
-
-def archive(name, target, entries, kinds=(1, 1, 0, 0, 1, 0), count=None):
-    body = string("Archive,ver001") + string(target) + string("C:\\t") + string(name.split("/")[-1])
-    body += struct.pack("<6i", *kinds) + struct.pack("<i", len(entries) if count is None else count)
-    body += b"".join(struct.pack("<4i", *e) for e in entries)
+def archive(name, target, entries):
+    """Names shorter than 255 bytes: one length byte each."""
+    body = b"".join(bytes([len(s)]) + s.encode() for s in ("Archive,ver001", target, "C:\\t", name.split("/")[-1]))
+    body += struct.pack("<7i", 1, 1, 0, 0, 1, 0, len(entries)) + b"".join(struct.pack("<4i", *e) for e in entries)
     with open(os.path.join(work, name), "wb") as f:
         f.write(body)
     return body
@@ -67,10 +63,8 @@ def golden(name, args, actual=None):
     code, out, err = run(*args)
     check(" ".join(args), code == 0, f"exit {code}: {err}")
     actual = out if actual is None else actual(out)
-    expected = None
-    if os.path.exists(os.path.join(data, name)):
-        with open(os.path.join(data, name), "rb") as f:
-            expected = f.read()
+    with open(os.path.join(data, name), "rb") as f:
+        expected = f.read()
     if actual != expected:
         with open(os.path.join(work, name), "wb") as f:
             f.write(actual)
@@ -94,21 +88,19 @@ golden("export_fresh.drcov.txt", ["export", "--drcov", "AR/a.ar", "--module", "p
        drcov_as_text)
 
 # Input it cannot use: exit 1 and a message naming the trouble.
-with open(os.path.join(work, "AR/text.ar"), "wb") as f:
-    f.write(b"\x0eArchive,ver002 and more")
-archive("AR/other.ar", "other.exe", [])
-archive("AR/gone.ar", "gone.exe", [])
-archive("AR/tool.ar", "tool.bin", [])
+for target in ("other.exe", "gone.exe", "tool.bin"):
+    archive("AR/%s.ar" % target, target, [])
 archive("AR/foreign.ar", "prog.exe", [(points[0], 1, 1, 1), (points[0] + 1, 1, 1, 1), (1 << 30, 1, 1, 1)])
-for length in (0, 10, 16, 40, len(whole) - 1):
-    with open(os.path.join(work, "AR/cut%d.ar" % length), "wb") as f:
-        f.write(whole[:length])
+cuts = {"AR/text.ar": b"\x0eArchive,ver002 and more", **{"AR/cut%d.ar" % n: whole[:n] for n in (0, 10, 16, 40, 99)}}
+for name, content in cuts.items():
+    with open(os.path.join(work, name), "wb") as f:
+        f.write(content)
 bad = [(["show", "AR/missing.ar"], "cannot open the archive"), (["show", "AR/text.ar"], "is not a hit archive"),
-       (["diff", "AR/a.ar", "AR/other.ar"], "belong to different targets"),
-       (["show", "AR/gone.ar"], "cannot open the listing"), (["show", "AR/tool.ar"], "names no listing"),
+       (["diff", "AR/a.ar", "AR/other.exe.ar"], "belong to different targets"),
+       (["show", "AR/gone.exe.ar"], "cannot open the listing"), (["show", "AR/tool.bin.ar"], "names no listing"),
        (["show", "AR/a.ar", "--listing", "AR/a.ar"], "too short for a listing"),
        (["export", "--csv", "AR/foreign.ar"], "2 entries of [ AR/foreign.ar ] name no point record")]
-bad += [(["show", "AR/cut%d.ar" % n], "the archive is truncated") for n in (0, 10, 16, 40, len(whole) - 1)]
+bad += [(["show", name], "the archive is truncated") for name in cuts if "cut" in name]
 for args, message in bad:
     code, out, err = run(*args)
     check(" ".join(args), code == 1 and message in err, f"exit {code}, {err!r}")
