@@ -204,12 +204,14 @@ TEST_F(ArchiveCommandsTest, EachFailureSaysSoAndLeavesTheTrace)
         EXPECT_EQ(Command(IDC_ARCHIVE_BUTTON, file), boxes) << file << ": no save question before the signature";
         EXPECT_EQ(State() + Counts() + dlg->m_strArchiveName.Str(), state + counts + file);
     }
-    // Without a listing a save fails before it touches the chosen file.
+    // Without a listing a save fails before it touches the chosen file, and a replay before it reads.
     dlg->CloseListing();
-    ui.ChooseFile(m_ar + "text.ar");
-    EXPECT_EQ(dlg->SaveArchive(), 0);
-    EXPECT_EQ(ui.MessageBoxes().back().text + FileBytes(m_ar + "text.ar"),
-              "The file is corrupt!\x0E" "archive,ver001 in lower case");
+    for (int save = 0; save < 2; ++save) {
+        ui.ChooseFile(m_ar + (save ? "text.ar" : "other.ar"));
+        EXPECT_EQ(save ? dlg->SaveArchive() : dlg->RunArchive(), 0);
+        EXPECT_EQ(ui.MessageBoxes().back().text + dlg->m_strTargetDir.Str() + FileBytes(m_ar + "text.ar"),
+                  "The file is corrupt!" + m_dir + "\x0E" "archive,ver001 in lower case");
+    }
 
     // A load that ends inside the names has asked and reset the trace: Idle,
     // the name read kept, the follow-up steps not run.
