@@ -1,5 +1,6 @@
 #include "app/TracerDlg.h"
 
+#include <algorithm>
 #include <cstring>
 
 char g_szFileName[MAX_PATH];
@@ -181,7 +182,10 @@ int CTracerDlg::RepaintAll()
                         &m_btnCompareMode, &m_btnCreateMode, &m_btnSkipPoint};
     for (CWnd* control : controls)
         control->Invalidate(TRUE);
-    m_listHits.RedrawItems(0, m_listHits.GetItemCount() - 1);
+    // The rows on screen: asking for every row of a long list (tens of
+    // thousands) costs far more than the whole repaint, for the same picture.
+    int top = m_listHits.GetTopIndex();
+    m_listHits.RedrawItems(top, std::min(top + m_listHits.GetCountPerPage(), m_listHits.GetItemCount() - 1));
     m_listHits.Invalidate(TRUE);
     UpdateWindow();
     return 1;

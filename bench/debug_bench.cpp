@@ -20,14 +20,11 @@
 #include <vector>
 
 #include "app/TracerDlg.h"
-#include "bench/BenchSupport.h"
+#include "bench/BenchTarget.h"
 #include "debugger/DebugEngine.h"
 #include "debugger/Win32DebugPlatform.h"
 
 namespace {
-
-using bench::Now;
-using bench::WinPath;
 
 class PrintingUi : public IUiSeam {
 public:
@@ -266,7 +263,7 @@ int main(int argc, char** argv)
     if (!::CopyFileA(WinPath(DEBUG_BENCH_DISASSEMBLER).c_str(), (start + "\\Korvane.dll").c_str(), FALSE) ||
         !::CopyFileA(WinPath(DEBUG_BENCH_TARGET).c_str(), (targets + "\\counts.exe").c_str(), FALSE) ||
         !::CopyFileA(big.c_str(), (targets + "\\big.exe").c_str(), FALSE) ||
-        !bench::RebaseTo400000(targets + "\\big.exe", true)) {
+        !RebaseTo400000(targets + "\\big.exe", true)) {
         std::fprintf(stderr, "cannot set up %s\n", work.c_str());
         return 1;
     }

@@ -15,15 +15,10 @@
 #include <vector>
 
 #include "app/TracerDlg.h"
-#include "bench/BenchSupport.h"
+#include "bench/BenchTarget.h"
 #include "listing/ListingGeneration.h"
 
 namespace {
-
-using bench::Now;
-using bench::ReadAll;
-using bench::RebaseTo400000;
-using bench::WinPath;
 
 // Message boxes are printed and answered, so that a failure never blocks.
 class PrintingUi : public IUiSeam {
@@ -37,31 +32,6 @@ public:
     BOOL FileDialog(BOOL, OPENFILENAMEA&) override { return FALSE; }
     int boxes = 0;
 };
-
-// Runs the disassembler itself, without the batch, its output into a file.
-double RunDisassemblerDirectly(const std::string& disassembler, const std::string& target, const std::string& output)
-{
-    SECURITY_ATTRIBUTES inherit = {sizeof inherit, NULL, TRUE};
-    HANDLE out = ::CreateFileA(output.c_str(), GENERIC_WRITE, 0, &inherit, CREATE_ALWAYS, 0, NULL);
-    STARTUPINFOA startup = {};
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdOutput = out;
-    startup.hStdError = out;
-    PROCESS_INFORMATION process = {};
-    std::string commandLine = "\"" + disassembler + "\" \"" + target + "\"";
-    double begun = Now();
-    if (!::CreateProcessA(disassembler.c_str(), &commandLine[0], NULL, NULL, TRUE, 0, NULL, NULL, &startup, &process)) {
-        ::CloseHandle(out);
-        return -1;
-    }
-    ::WaitForSingleObject(process.hProcess, INFINITE);
-    double took = Now() - begun;
-    ::CloseHandle(process.hProcess);
-    ::CloseHandle(process.hThread);
-    ::CloseHandle(out);
-    return took;
-}
 
 void Line(const char* what, double ms, double whole)
 {

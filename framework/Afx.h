@@ -6,10 +6,13 @@
 #include <commctrl.h>
 #include <commdlg.h>
 
+#include "framework/CArchive.h"
 #include "framework/CButton.h"
 #include "framework/CDataExchange.h"
 #include "framework/CDialog.h"
 #include "framework/CEdit.h"
+#include "framework/CException.h"
+#include "framework/CFile.h"
 #include "framework/CFileDialog.h"
 #include "framework/CListCtrl.h"
 #include "framework/CMapPtrToPtr.h"

@@ -124,6 +124,16 @@ BOOL CListCtrl::RedrawItems(int nFirst, int nLast)
     return static_cast<BOOL>(::SendMessageA(m_hWnd, LVM_REDRAWITEMS, nFirst, nLast));
 }
 
+int CListCtrl::GetTopIndex() const
+{
+    return static_cast<int>(::SendMessageA(m_hWnd, LVM_GETTOPINDEX, 0, 0));
+}
+
+int CListCtrl::GetCountPerPage() const
+{
+    return static_cast<int>(::SendMessageA(m_hWnd, LVM_GETCOUNTPERPAGE, 0, 0));
+}
+
 BOOL CListCtrl::Update(int nItem)
 {
     return static_cast<BOOL>(::SendMessageA(m_hWnd, LVM_UPDATE, nItem, 0));

@@ -35,6 +35,9 @@ public:
 
     BOOL EnsureVisible(int nItem, BOOL bPartialOK);
     BOOL RedrawItems(int nFirst, int nLast);
+    // The first row on screen, and how many rows the list shows whole.
+    int GetTopIndex() const;
+    int GetCountPerPage() const;
     BOOL Update(int nItem);
     // WM_SETREDRAW: no drawing while many rows change.
     void SetRedraw(BOOL bRedraw);

@@ -3,6 +3,7 @@
 #include <memory>
 #include <unordered_map>
 
+#include "framework/CException.h"
 #include "framework/UiSeam.h"
 
 CWnd::~CWnd()
@@ -180,7 +181,12 @@ BOOL CWnd::OnWndMsg(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* pResult
 
 LRESULT CWnd::WindowProc(UINT message, WPARAM wParam, LPARAM lParam)
 {
-    MSG saved = m_currentMsg;
+    // Put back also when a handler throws, for the message that was being handled.
+    struct CurrentMsg {
+        MSG& current;
+        MSG saved;
+        ~CurrentMsg() { current = saved; }
+    } scope{m_currentMsg, m_currentMsg};
     m_currentMsg.hwnd = m_hWnd;
     m_currentMsg.message = message;
     m_currentMsg.wParam = wParam;
@@ -188,7 +194,6 @@ LRESULT CWnd::WindowProc(UINT message, WPARAM wParam, LPARAM lParam)
     LRESULT result = 0;
     if (!OnWndMsg(message, wParam, lParam, &result))
         result = DefWindowProc(message, wParam, lParam);
-    m_currentMsg = saved;
     return result;
 }
 
@@ -217,7 +222,15 @@ LRESULT CALLBACK AfxWndProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lPara
     CWnd* wnd = reinterpret_cast<CWnd*>(::GetWindowLongPtrA(hWnd, GWLP_USERDATA));
     if (wnd == nullptr)
         return ::DefWindowProcA(hWnd, message, wParam, lParam);
-    LRESULT result = wnd->WindowProc(message, wParam, lParam);
+    LRESULT result = 0;
+    try {
+        result = wnd->WindowProc(message, wParam, lParam);
+    } catch (const CException& e) {
+        // The framework's own errors (a file that ends early, a full disk) end
+        // the handler and are reported here; the program catches none of them.
+        // Nothing may unwind into the system's frames.
+        AfxMessageBox(e.GetErrorMessage(), MB_ICONSTOP);
+    }
     if (message == WM_NCDESTROY) {
         // The window is gone: give it its own procedure back and unbind the object.
         ::SetWindowLongPtrA(hWnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(wnd->m_pfnSuper));

@@ -245,7 +245,11 @@ int CTracerDlg::OpenListing(int forArchive)
 
     // Only the target's name changes: an ".exe" or ".com" in a folder name
     // would send the listing to a folder that does not exist.
+    // A name with a folder in it (possible from an archive) would open, and
+    // convert in place, a file outside the archive folder.
     CString listingName = m_strTargetName;
+    if (listingName.Find('\\') >= 0 || listingName.Find('/') >= 0 || listingName.Find(':') >= 0)
+        return ListingFailure(*this, kBadFormat, m_strArchiveDir + m_strTargetName);
     if (listingName.Replace(".exe", ".dsm") == 0 && listingName.Replace(".com", ".dsm") == 0)
         return ListingFailure(*this, kBadFormat, m_strArchiveDir + m_strTargetName);
     CString listingPath = m_strArchiveDir + listingName;

@@ -129,9 +129,9 @@ TEST_F(TraceCommandsTest, AttachFileProposesTheTargetAndAttachesTheChosenOneEven
     Click(IDC_CREATE_MODE);
     ui.AnswerMessageBox(IDYES);
     m_atBox = [] { std::strcpy(g_szFileName, "C:\\Archives\\older run.ar"); };
-    size_t boxes = ui.MessageBoxes().size();
+    size_t boxes = ui.MessageBoxes().size(), dialogs = ui.FileDialogs().size();
     Attach();
-    EXPECT_EQ(ui.FileDialogs().back().initialName, "prog.exe");
+    EXPECT_EQ(ui.FileDialogs().at(dialogs).initialName, "prog.exe");
     EXPECT_EQ(Boxes(boxes, 1), kSaveQuestion);
     EXPECT_EQ(dlg->m_strTargetName.Str() + " in " + dlg->m_strTargetDir.Str(), "prog.exe in " + m_targets);
     EXPECT_EQ(Loaded(), "ss|4|+++");

@@ -1,13 +1,12 @@
-// What the benchmarks under Wine share: a clock, paths as Wine shows them,
-// and a real program of about 1 MB of code made from one of Wine's DLLs.
+// What the benchmarks that run under Wine share: a clock in milliseconds,
+// Windows paths, and a real program turned into a target whose listing has
+// points (rebased to 0x00400000) and disassembled without the batch.
 #pragma once
 
 #include <windows.h>
 
 #include <string>
 #include <vector>
-
-namespace bench {
 
 inline double Now()
 {
@@ -45,8 +44,8 @@ inline std::vector<char> ReadAll(const std::string& path)
 // Moves a program file's image to 0x00400000, applying its base relocations:
 // code lines are recognised by an address beginning with 0, so a DLL at its
 // usual high base would have no points at all.
-// With asProgram, the file is also marked a program rather than a DLL, so
-// that it can be started (its code runs no further than its first steps).
+// With asProgram the file is also marked a program rather than a DLL, so that
+// it can be started (its code runs no further than its first steps).
 inline bool RebaseTo400000(const std::string& path, bool asProgram = false)
 {
     std::vector<char> file = ReadAll(path);
@@ -95,5 +94,27 @@ inline bool RebaseTo400000(const std::string& path, bool asProgram = false)
     return ok;
 }
 
-
-} // namespace bench
+// Runs the disassembler itself, without the batch, its output into a file.
+inline double RunDisassemblerDirectly(const std::string& disassembler, const std::string& target, const std::string& output)
+{
+    SECURITY_ATTRIBUTES inherit = {sizeof inherit, NULL, TRUE};
+    HANDLE out = ::CreateFileA(output.c_str(), GENERIC_WRITE, 0, &inherit, CREATE_ALWAYS, 0, NULL);
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdOutput = out;
+    startup.hStdError = out;
+    PROCESS_INFORMATION process = {};
+    std::string commandLine = "\"" + disassembler + "\" \"" + target + "\"";
+    double begun = Now();
+    if (!::CreateProcessA(disassembler.c_str(), &commandLine[0], NULL, NULL, TRUE, 0, NULL, NULL, &startup, &process)) {
+        ::CloseHandle(out);
+        return -1;
+    }
+    ::WaitForSingleObject(process.hProcess, INFINITE);
+    double took = Now() - begun;
+    ::CloseHandle(process.hProcess);
+    ::CloseHandle(process.hThread);
+    ::CloseHandle(out);
+    return took;
+}
