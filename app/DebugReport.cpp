@@ -5,6 +5,7 @@
 #include "app/TracerDlg.h"
 
 enum { colNum, colHits, colComp };
+enum { followTimer = 1, followMs = 100 };
 
 void CTracerDlg::OnDebugReport()
 {
@@ -36,11 +37,30 @@ void CTracerDlg::OnDebugReport()
                 text.Format("%d", static_cast<int>(record->comp));
                 m_listHits.SetItemText(row, colComp, text);
             }
-            m_listHits.EnsureVisible(row, TRUE);
-            m_listHits.SetItemState(row, LVIS_SELECTED, LVIS_SELECTED);
+            if (!m_bFollowPending) {
+                m_bFollowPending = TRUE;
+                SetTimer(followTimer, followMs);
+            }
         }
     }
     ResumeReportingThread();
+}
+
+void CTracerDlg::OnTimer(UINT_PTR nIDEvent)
+{
+    if (nIDEvent == followTimer)
+        FollowLatestHit();
+}
+
+void CTracerDlg::FollowLatestHit()
+{
+    KillTimer(followTimer);
+    m_bFollowPending = FALSE;
+    const ListingRecord* record = m_pHitRecord;
+    if (record == NULL || record->row < 0)
+        return;
+    m_listHits.EnsureVisible(record->row, TRUE);
+    m_listHits.SetItemState(record->row, LVIS_SELECTED, LVIS_SELECTED);
 }
 
 void CTracerDlg::ResumeReportingThread()

@@ -127,6 +127,12 @@ public:
     void OnDebugEnd();
     // Lets the debug thread go on after a hit report, once it has suspended itself.
     void ResumeReportingThread();
+    // The list follows the hits: the latest hit's row is scrolled into view
+    // and selected, at most every followMs (scrolling costs a repaint of the
+    // list, far more than a hit), and once more after the last.
+    void OnTimer(UINT_PTR nIDEvent);
+    void FollowLatestHit();
+    BOOL m_bFollowPending = FALSE;
 
     // --- the debug thread, seen from the window ---
     int StartDebugThread(); // 1 when the thread runs

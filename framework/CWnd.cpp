@@ -112,6 +112,16 @@ BOOL CWnd::DestroyWindow()
     return m_hWnd != NULL && ::DestroyWindow(m_hWnd);
 }
 
+UINT_PTR CWnd::SetTimer(UINT_PTR nIDEvent, UINT nElapse)
+{
+    return ::SetTimer(m_hWnd, nIDEvent, nElapse, NULL);
+}
+
+BOOL CWnd::KillTimer(UINT_PTR nIDEvent)
+{
+    return ::KillTimer(m_hWnd, nIDEvent);
+}
+
 // --- message handling ---
 
 const AFX_MSGMAP* CWnd::GetThisMessageMap()

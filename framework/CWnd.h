@@ -44,6 +44,9 @@ public:
     // MessageBoxA owned by this window, through the UI seam (framework/UiSeam.h).
     int MessageBox(LPCSTR text, LPCSTR caption = NULL, UINT type = MB_OK);
     BOOL DestroyWindow();
+    // A WM_TIMER for this window every nElapse ms (SetTimer without a procedure).
+    UINT_PTR SetTimer(UINT_PTR nIDEvent, UINT nElapse);
+    BOOL KillTimer(UINT_PTR nIDEvent);
 
     // --- message handling (windows the framework created) ---
     virtual const AFX_MSGMAP* GetMessageMap() const;

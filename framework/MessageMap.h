@@ -70,6 +70,11 @@ private:
     { WM_CLOSE, 0, 0, 0, [](CWnd* w, WPARAM, LPARAM) -> LRESULT {               \
         static_cast<ThisClass*>(w)->OnClose(); return 0; } },
 
+// void OnTimer(UINT_PTR nIDEvent)
+#define ON_WM_TIMER()                                                           \
+    { WM_TIMER, 0, 0, 0, [](CWnd* w, WPARAM wParam, LPARAM) -> LRESULT {        \
+        static_cast<ThisClass*>(w)->OnTimer(static_cast<UINT_PTR>(wParam)); return 0; } },
+
 // void memberFxn(), for a WM_COMMAND with the given notification code from control id
 #define ON_CONTROL(code, id, memberFxn)                                         \
     { WM_COMMAND, (UINT)(code), (UINT)(id), (UINT)(id), [](CWnd* w, WPARAM, LPARAM) -> LRESULT { \

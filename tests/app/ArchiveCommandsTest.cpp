@@ -62,13 +62,14 @@ protected:
         fs::remove_all(m_dir, ignored);
     }
 
-    // Attached, run (there is no debug engine: the run ends at once), given
+    // Attached, run (prog.exe is no real program: the run ends at once), given
     // counts as a run would, with "Call" and "Str Data" listed.
     void RunWithCounts(LONG base)
     {
         ui.ChooseFile(m_dir + "\\prog.exe");
         Click(IDC_MAIN_BUTTON);
         Click(IDC_MAIN_BUTTON);
+        ASSERT_TRUE(WaitFor([&] { return RunEnded(); }));
         SetCounts(base);
         Click(IDC_CALL);
     }
