@@ -125,7 +125,8 @@ int CDebugEngine::Run()
                 if (m_state.m_bStopRequest && !StopDebuggee())
                     break;
             }
-            if (m_state.m_bRearm)
+            // A debuggee being stopped gets nothing planted again.
+            if (m_state.m_bRearm && g_nStopStage == 0)
                 SyncBreakpoints();
             if (g_debugEvent.dwDebugEventCode != 0)
                 m_sys.ContinueEvent(g_debugEvent.dwProcessId, g_debugEvent.dwThreadId, m_dwContinueStatus);

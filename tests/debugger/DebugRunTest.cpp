@@ -233,6 +233,49 @@ TEST_F(DebugRunTest, HitsFollowTheCountingRuleAndTheNextRunCountsDown)
     EXPECT_EQ(Cell(gamma[0]->row, 2), "49");
 }
 
+// The whole loop: a run saved as an archive, a compared run, the archive
+// replayed over it; then the archive loaded back whole.
+TEST_F(DebugRunTest, ARunSavedComparedAndReplayed)
+{
+    const std::string archive = Work() + "\\start\\AR\\first.ar";
+    ::DeleteFileA(archive.c_str());
+    Attach("counts.exe");
+    Tick("cs");
+    Start("loop.txt 100");
+    RunToEnd();
+    const DWORD alphaAt = Hex(Result("loop.txt"), "alpha");
+    std::vector<ListingRecord*> alpha = CallsOf(alphaAt);
+    ASSERT_EQ(alpha.size(), 1u);
+    ui.ChooseFile(archive);
+    Click(IDC_SAVE_BUTTON);
+    ASSERT_EQ(Read(archive).substr(0, 15), "\x0e" "Archive,ver001");
+
+    Click(IDC_MAIN_BUTTON); // "Run File"
+    Start("loop.txt 130");
+    RunToEnd();
+    EXPECT_EQ(alpha[0]->hits, 130);
+    EXPECT_EQ(alpha[0]->comp, 100 - 130);
+
+    // The replay counts as if the archived run had just happened after this one.
+    ui.ChooseFile(archive);
+    Click(IDC_ARCHIVE_BUTTON); // "Run Archive"
+    EXPECT_EQ(alpha[0]->hits, 100);
+    EXPECT_EQ(alpha[0]->comp, 130 - 100);
+    EXPECT_EQ(Cell(alpha[0]->row, 1) + "|" + Cell(alpha[0]->row, 2), "100|30");
+    ExpectState(kEnded, "after the replay");
+
+    // Loaded back after "Remove All": the first run's counts, as saved.
+    Click(IDC_CANCEL_BUTTON); // "Remove All"; the replay's question answered No
+    ui.ChooseFile(archive);
+    Click(IDC_ARCHIVE_BUTTON); // "Load Archive"
+    alpha = CallsOf(alphaAt);
+    ASSERT_EQ(alpha.size(), 1u);
+    EXPECT_EQ(alpha[0]->hits, 100);
+    EXPECT_EQ(alpha[0]->comp, 0) << "a run in create mode leaves no comparison";
+    EXPECT_EQ(Cell(alpha[0]->row, 1), "100");
+    ExpectState(kEnded, "after the load");
+}
+
 // Every target, traced with all five kinds at full speed, writes what it
 // writes untraced and exits with the same code. The program's own exceptions
 // reach its own handlers; the named ones are shown on the way.
