@@ -96,6 +96,9 @@ TEST(DriverScript, RejectsABadLineWithItsNumberBeforeAnyStep)
         {"expect cell first EIP 1", "1: expected a row number from 1 or COLUMN=VALUE, not 'first'"},
         {"wait no boxes", "1: 'no' is followed by 'box'"},
         {"press yes", "1: the button is OK, Yes, No or Cancel, not 'yes'"},
+        {"expect message likes \"*\"", "1: two words after 'message' are 'like' and the pattern"},
+        {"replace a", "1: wrong number of words; usage: replace FILE FROM     write FILE anew with the bytes of FROM, as a rebuild would"},
+        {"run a b c", "1: wrong number of words; usage: run PROGRAM [ARGS]    run PROGRAM by itself, not traced, in its folder, to its end"},
         {"print text", "1: usage: print title | print message | print text CONTROL | print rows [COUNT]"},
         {"print rows all", "1: expected a number of rows, not 'all'"},
         {"print title now", "1: usage: print title | print message | print text CONTROL | print rows [COUNT]"},
@@ -108,7 +111,37 @@ TEST(DriverScript, RejectsABadLineWithItsNumberBeforeAnyStep)
     };
     for (const auto& c : cases)
         EXPECT_EQ(ErrorOf(c.script), c.error) << c.script;
-    EXPECT_EQ(ErrorOf("print rows\nprint rows 3\nprint message\nexpect headings Num Hits\nexpect column EIP a b c"), "");
+    EXPECT_EQ(ErrorOf("print rows\nprint rows 3\nprint message\nexpect headings Num Hits\nexpect column EIP a b c\n"
+                      "expect message like \"a*\"\nexpect message like\nrun p\nrun p \"a b\"\nsort Hits"),
+              "");
+}
+
+TEST(DriverScript, MatchesAStarWithAnyText)
+{
+    const struct {
+        const char* pattern;
+        const char* text;
+        bool matches;
+    } cases[] = {
+        {"", "", true},
+        {"", "a", false},
+        {"*", "", true},
+        {"*", "any\ntext", true},
+        {"abc", "abc", true},
+        {"abc", "abcd", false},
+        {"ab*", "abcd", true},
+        {"*cd", "abcd", true},
+        {"*cd", "abdc", false},
+        {"a*c*e", "abcde", true},
+        {"a*c*e", "abcdf", false},
+        // A star takes lines too, and gives back what the rest needs.
+        {"EAX = *\nECX = 0\n*", "EAX = 1\nEBX = 2\nECX = 0\nEDX = 3", true},
+        {"EAX = *\nECX = 0\n*", "EAX = 1\nECX = 01\nEDX = 3", false},
+        {"a**b", "axxb", true},
+        {"*a*", "bbb", false},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(driver::Matches(c.pattern, c.text), c.matches) << c.pattern << " / " << c.text;
 }
 
 } // namespace

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "tools/driver/DriverScript.h"
+#include "tools/driver/OutsideTracer.h"
 #include "tools/driver/TracerSession.h"
 
 using namespace driver;
@@ -33,24 +34,11 @@ bool ReadFile(const char* path, std::string& text)
     return ok;
 }
 
+// The lines of a file that are not empty.
 std::vector<std::string> FileLines(const std::string& path)
 {
-    std::string text;
-    if (!ReadFile(path.c_str(), text))
-        throw Failure("cannot read " + Quote(path));
-    std::vector<std::string> lines;
-    size_t start = 0;
-    while (start < text.size()) {
-        size_t end = text.find('\n', start);
-        if (end == std::string::npos)
-            end = text.size();
-        std::string line = text.substr(start, end - start);
-        if (!line.empty() && line.back() == '\r')
-            line.pop_back();
-        if (!line.empty())
-            lines.push_back(line);
-        start = end + 1;
-    }
+    std::vector<std::string> lines = Lines(FileText(path));
+    lines.erase(std::remove(lines.begin(), lines.end(), std::string()), lines.end());
     return lines;
 }
 
@@ -105,8 +93,16 @@ private:
             std::vector<HWND> boxes = m_tracer.Boxes();
             return boxes.empty() ? "" : "a box is open: " + Quote(m_tracer.Text(boxes[0]));
         }
+        if (what == "message" && a.size() == 2) {
+            std::string message = m_tracer.Message(m_tracer.CurrentBox());
+            return Matches(a[1], message) ? "" : "the box's message reads " + Quote(message) + ", not like " + Quote(a[1]);
+        }
         if (what == "message")
             return Same("the box's message", m_tracer.Message(m_tracer.CurrentBox()), a[0]);
+        if (what == "line")
+            return CheckLine(a[0], a[1]);
+        if (what == "same")
+            return CheckSame(a[0], a[1]);
         if (what == "title")
             return Same("the title", m_tracer.Text(m_tracer.Main()), a[0]);
         if (what == "text")
@@ -155,6 +151,29 @@ private:
                 return "no row has " + Quote(selector.value) + " under " + selector.column;
         }
         return Same("row " + rowWord + " under " + column, rows[row][wanted], expected);
+    }
+
+    static std::string CheckLine(const std::string& path, const std::string& expected)
+    {
+        std::vector<std::string> lines = Lines(FileText(path));
+        if (std::find(lines.begin(), lines.end(), expected) != lines.end())
+            return "";
+        return Quote(path) + " has no line " + Quote(expected) + "; its lines:" + Some(lines);
+    }
+
+    static std::string CheckSame(const std::string& path, const std::string& other)
+    {
+        std::string text = FileText(path), otherText = FileText(other);
+        if (text == otherText)
+            return "";
+        // The first line that differs says more than the sizes.
+        std::vector<std::string> lines = Lines(text), otherLines = Lines(otherText);
+        size_t i = 0;
+        while (i < lines.size() && i < otherLines.size() && lines[i] == otherLines[i])
+            ++i;
+        auto at = [i](const std::vector<std::string>& from) { return i < from.size() ? Quote(from[i]) : "its end"; };
+        return Quote(path) + " differs from " + Quote(other) + " in line " + std::to_string(i + 1) + ": " +
+               at(lines) + " against " + at(otherLines);
     }
 
     std::string CheckColumn(const std::string& column, const std::vector<std::string>& files)
@@ -238,6 +257,12 @@ private:
             m_tracer.PressEsc();
         } else if (c.verb == "close") {
             m_tracer.Close();
+        } else if (c.verb == "sort") {
+            m_tracer.ClickHeading(a[0]);
+        } else if (c.verb == "run") {
+            RunProgram(a[0], a.size() == 2 ? a[1] : "", m_tracer.Remaining());
+        } else if (c.verb == "replace") {
+            ReplaceFile(a[0], a[1]);
         } else if (c.verb == "print") {
             Print(a);
         }

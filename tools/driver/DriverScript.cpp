@@ -26,6 +26,9 @@ const Form verbs[] = {
     {"press", 1, 1, "press BUTTON          press OK, Yes, No or Cancel in the open box"},
     {"esc", 0, 0, "esc                   press Esc in the open box, else in the window"},
     {"close", 0, 0, "close                 close the window as its close button does"},
+    {"sort", 1, 1, "sort HEADING          click a column heading of the hit list"},
+    {"run", 1, 2, "run PROGRAM [ARGS]    run PROGRAM by itself, not traced, in its folder, to its end"},
+    {"replace", 2, 2, "replace FILE FROM     write FILE anew with the bytes of FROM, as a rebuild would"},
     {"print", 1, 2, "print title | print message | print text CONTROL | print rows [COUNT]"},
     {"expect", 1, any, "expect CONDITION      fail unless CONDITION holds now"},
     {"wait", 1, any, "wait CONDITION        wait until CONDITION holds, within the time limit"},
@@ -45,8 +48,10 @@ const Form conditions[] = {
     {"column", 2, any, "column COLUMN FILE... the column's cells are the lines of the files, in any order"},
     {"box", 1, 1, "box TITLE             a box or file dialog titled TITLE is open (it becomes the open box)"},
     {"no", 1, 1, "no box                no box or dialog is open"},
-    {"message", 1, 1, "message TEXT          the open box's message"},
+    {"message", 1, 2, "message [like] TEXT   the open box's message; after like, * in TEXT stands for any text"},
     {"closed", 0, 0, "closed                the window has gone"},
+    {"line", 2, 2, "line FILE TEXT        one of the file's lines is TEXT"},
+    {"same", 2, 2, "same FILE FILE        the two files hold the same bytes"},
 };
 
 template <size_t N> const Form* Find(const Form (&forms)[N], const std::string& name)
@@ -77,6 +82,8 @@ void CheckArguments(const Command& c)
             ParseRow(c.args[0]);
         else if (c.condition == "no" && c.args[0] != "box")
             throw std::invalid_argument("'no' is followed by 'box'");
+        else if (c.condition == "message" && c.args.size() == 2 && c.args[0] != "like")
+            throw std::invalid_argument("two words after 'message' are 'like' and the pattern");
         else if (c.verb == "press" && c.args[0] != "OK" && c.args[0] != "Yes" && c.args[0] != "No" &&
                  c.args[0] != "Cancel")
             throw std::invalid_argument("the button is OK, Yes, No or Cancel, not '" + c.args[0] + "'");
@@ -207,6 +214,29 @@ std::vector<Command> ParseScript(const std::string& text, const Lookup& lookup)
         commands.push_back(c);
     }
     return commands;
+}
+
+bool Matches(const std::string& pattern, const std::string& text)
+{
+    // The last '*' seen takes one more character each time the rest fails.
+    size_t p = 0, t = 0, star = std::string::npos, resume = 0;
+    while (t < text.size()) {
+        if (p < pattern.size() && pattern[p] == '*') {
+            star = p++;
+            resume = t;
+        } else if (p < pattern.size() && pattern[p] == text[t]) {
+            ++p;
+            ++t;
+        } else if (star != std::string::npos) {
+            p = star + 1;
+            t = ++resume;
+        } else {
+            return false;
+        }
+    }
+    while (p < pattern.size() && pattern[p] == '*')
+        ++p;
+    return p == pattern.size();
 }
 
 std::string Quote(const std::string& text)

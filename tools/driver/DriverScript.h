@@ -35,6 +35,9 @@ std::vector<std::string> SplitWords(const std::string& text, int line, const Loo
 // Reads a whole script; throws ScriptError at the first bad line.
 std::vector<Command> ParseScript(const std::string& text, const Lookup& lookup);
 
+// Whether TEXT is PATTERN, where each '*' of PATTERN stands for any text.
+bool Matches(const std::string& pattern, const std::string& text);
+
 // A text in quotes as a script would write it (a line break as \n), for messages.
 std::string Quote(const std::string& text);
 

@@ -437,6 +437,23 @@ void TracerSession::Close()
     SendAndWait(main, WM_SYSCOMMAND, SC_CLOSE, "closing the window");
 }
 
+void TracerSession::ClickHeading(const std::string& heading)
+{
+    HWND list = Control("list");
+    CheckUsable(list, "the hit list");
+    HWND header = reinterpret_cast<HWND>(Ask(list, LVM_GETHEADER, 0, 0));
+    int index = ColumnIndex(heading);
+    RemoteBlock block(m_process, sizeof(RECT));
+    RECT item;
+    if (!Ask(header, HDM_GETITEMRECT, index, reinterpret_cast<LPARAM>(block.At(0))))
+        throw Failure("the heading " + Quote(heading) + " has no place on the screen");
+    block.Read(0, &item, sizeof item);
+    // Pressed and let go on the heading: the list tells the program on letting go.
+    LPARAM middle = MAKELPARAM((item.left + item.right) / 2, (item.top + item.bottom) / 2);
+    Ask(header, WM_LBUTTONDOWN, MK_LBUTTON, middle);
+    Ask(header, WM_LBUTTONUP, 0, middle);
+}
+
 std::string TracerSession::Heading(HWND header, int index) const
 {
     // The item structure and its text buffer, both in the tracer's process.

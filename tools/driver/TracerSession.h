@@ -66,6 +66,8 @@ public:
     void Press(const std::string& button);
     void PressEsc();
     void Close();
+    // A click on the hit list's column heading, where the user sorts the list.
+    void ClickHeading(const std::string& heading);
 
     std::vector<std::string> Headings() const;
     // The hit list's cells, row by row; at most maxRows rows (-1: all).
