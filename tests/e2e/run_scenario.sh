@@ -1,41 +1,72 @@
 #!/usr/bin/env bash
 # Runs one end-to-end scenario: starts Korvane.exe from its dist folder, as a
 # user would, and has korvane-driver follow the scenario's steps.
-# usage: run_scenario.sh SCENARIO DIST DRIVER SAMPLE LISTING_TOOL WORK
+# usage: run_scenario.sh SCENARIO DIST DRIVER SAMPLE REBUILT LISTING_TOOL WORK
 # The steps see these variables (Windows paths):
-#   TARGET    a copy of the sample target, in a folder whose name has a blank
-#   EXPECTED  a folder with the points of the target's listing, one file per
-#             kind (CallPtr.txt, Call.txt, JmpPtr.txt, Jmp.txt, StrData.txt),
-#             one address a line, made by the companion disassembler and
-#             listing-tool apart from the tracer
+#   TARGET            a copy of the sample target, in a folder whose name has a blank
+#   TARGET_OUT        the sample.out that TARGET writes beside itself
+#   OTHER             the same program as other.exe in that folder: another target
+#   REBUILT           the sample built anew from the same source (other points)
+#   UNTRACED          another copy of the sample, in a folder of its own, to run
+#                     without the tracer ("run"); UNTRACED_OUT is its sample.out
+#   EXPECTED          a folder with the points of TARGET's listing, one file per
+#   EXPECTED_REBUILT  kind (CallPtr.txt, Call.txt, JmpPtr.txt, Jmp.txt, StrData.txt),
+#                     one address a line, made by the companion disassembler and
+#                     listing-tool apart from the tracer; the same for REBUILT
+#   FAULT_EIP         the address of the sample's read of address 0 ("fault")
+#   WORK              a folder for the scenario's own files (archives)
 set -euo pipefail
-[ $# = 6 ] || { echo "usage: run_scenario.sh SCENARIO DIST DRIVER SAMPLE LISTING_TOOL WORK" >&2; exit 2; }
+[ $# = 7 ] || { echo "usage: run_scenario.sh SCENARIO DIST DRIVER SAMPLE REBUILT LISTING_TOOL WORK" >&2; exit 2; }
 # A prefix of the build's (scripts/env.sh), and a display for the window.
 [ -n "${WINEPREFIX:-}" ] || { echo "run_scenario: WINEPREFIX is not set (scripts/test.sh sets it)" >&2; exit 2; }
 [ -n "${DISPLAY:-}" ] || { echo "run_scenario: no DISPLAY for the tracer's window (scripts/test.sh makes one)" >&2; exit 2; }
-scenario=$1 dist=$2 driver=$3 sample=$4 listing_tool=$5
+scenario=$1 dist=$2 driver=$3 sample=$4 rebuilt=$5 listing_tool=$6
 name=$(basename "$scenario" .steps)
-work=$6/$name
+work=$7/$name
 winpath() { printf 'Z:%s' "${1//\//\\}"; }
 
 rm -rf "$work"
-mkdir -p "$work/expected" "$work/target dir"
+mkdir -p "$work/target dir" "$work/untraced" "$work/rebuilt"
 cp "$sample" "$work/target dir/sample.exe"
+cp "$sample" "$work/target dir/other.exe"
+cp "$sample" "$work/untraced/sample.exe"
+cp "$rebuilt" "$work/rebuilt/sample.exe"
 
-# The oracle: the target's listing made and converted outside the tracer.
+# The oracle: a program's listing made and converted outside the tracer, its
+# points split by kind into the folder given.
 cp "$dist/Korvane.dll" "$work/disasm.exe"
-wine "$work/disasm.exe" "$(winpath "$work/target dir/sample.exe")" > "$work/sample.dsm"
-wine "$listing_tool" convert "$(winpath "$work/sample.dsm")" > "$work/maps.txt"
-for kind in CallPtr Call JmpPtr Jmp StrData; do
-  awk -v kind="$kind" '$1 == kind { print $2 }' "$work/maps.txt" > "$work/expected/$kind.txt"
-done
-[ -s "$work/expected/StrData.txt" ] || { echo "run_scenario: the sample's listing has no string-data points" >&2; exit 1; }
+oracle() { # PROGRAM FOLDER
+  mkdir -p "$2"
+  wine "$work/disasm.exe" "$(winpath "$1")" > "$2/listing.dsm"
+  cp "$2/listing.dsm" "$2/listing.txt" # the conversion below overwrites its input
+  wine "$listing_tool" convert "$(winpath "$2/listing.dsm")" > "$2/maps.txt"
+  for kind in CallPtr Call JmpPtr Jmp StrData; do
+    awk -v kind="$kind" '$1 == kind { print $2 }' "$2/maps.txt" > "$2/$kind.txt"
+  done
+  [ -s "$2/StrData.txt" ] || { echo "run_scenario: the listing of $1 has no string-data points" >&2; exit 1; }
+}
+oracle "$work/target dir/sample.exe" "$work/expected"
+oracle "$work/rebuilt/sample.exe" "$work/expected rebuilt"
+# A rebuild that kept every point would prove nothing.
+if cat "$work/expected/"*.txt | cmp -s - <(cat "$work/expected rebuilt/"*.txt); then
+  echo "run_scenario: the rebuilt sample has the same points as the sample" >&2; exit 1
+fi
+fault=$(grep -E '^:[0-9A-F]{8} [0-9A-F]+ +mov eax, dword ptr \[ecx\]' "$work/expected/listing.txt" | cut -c2-9)
+[ "$(printf '%s\n' "$fault" | wc -w)" = 1 ] || { echo "run_scenario: no single faulting read in the sample's listing" >&2; exit 1; }
 
-# The tracer makes its own listing on attach: none may be left from before.
-rm -f "$dist/AR/sample.dsm"
-export TARGET EXPECTED
+# The tracer makes its own listings on attach: none may be left from before.
+rm -f "$dist/AR/sample.dsm" "$dist/AR/other.dsm"
+export TARGET TARGET_OUT OTHER REBUILT UNTRACED UNTRACED_OUT EXPECTED EXPECTED_REBUILT FAULT_EIP WORK
 TARGET=$(winpath "$work/target dir/sample.exe")
+TARGET_OUT=$(winpath "$work/target dir/sample.out")
+OTHER=$(winpath "$work/target dir/other.exe")
+REBUILT=$(winpath "$work/rebuilt/sample.exe")
+UNTRACED=$(winpath "$work/untraced/sample.exe")
+UNTRACED_OUT=$(winpath "$work/untraced/sample.out")
 EXPECTED=$(winpath "$work/expected")
+EXPECTED_REBUILT=$(winpath "$work/expected rebuilt")
+FAULT_EIP=$fault
+WORK=$(winpath "$work")
 
 start=$(date +%s%N)
 (cd "$dist" && exec wine Korvane.exe) >"$work/tracer.log" 2>&1 &

@@ -3,7 +3,9 @@
 // writes what it did to sample.out in its current directory (it has no
 // console under the tracer): its arguments as received and a sum over a loop
 // of N rounds (first argument, default 3) through a direct call, a call
-// through a pointer and a jump table. The argument "crash" writes to address 0.
+// through a pointer and a jump table. The argument "crash" writes to address
+// 0 and dies of it; "fault" reads address 0 and its own handler lets the read
+// go on elsewhere, so the program ends normally only if the fault reached it.
 #include <windows.h>
 
 typedef int (*Step)(int);
@@ -23,6 +25,26 @@ __attribute__((noinline)) static int Kind(int n)
     case 4: return Twice(n) * 19;
     default: return Square(n) * 23;
     }
+}
+
+static int faultHandled;
+static const int fallback = 1;
+
+// Points the faulting read (its address is in ECX) at a readable value.
+static LONG CALLBACK OnFault(EXCEPTION_POINTERS* info)
+{
+    if (info->ExceptionRecord->ExceptionCode != EXCEPTION_ACCESS_VIOLATION || info->ContextRecord->Ecx != 0)
+        return EXCEPTION_CONTINUE_SEARCH;
+    info->ContextRecord->Ecx = (DWORD)&fallback;
+    return EXCEPTION_CONTINUE_EXECUTION;
+}
+
+static void Fault(void)
+{
+    AddVectoredExceptionHandler(1, OnFault);
+    int value;
+    __asm__ volatile("movl (%1), %0" : "=a"(value) : "c"(0) : "memory");
+    faultHandled = value;
 }
 
 static void Put(HANDLE out, const char* text)
@@ -52,6 +74,8 @@ void __stdcall Start(void)
     const char* args = Arguments(GetCommandLineA());
     if (lstrcmpA(args, "crash") == 0)
         *(volatile int*)0 = 1;
+    if (lstrcmpA(args, "fault") == 0)
+        Fault();
     int rounds = 0;
     for (const char* p = args; *p >= '0' && *p <= '9'; ++p)
         rounds = rounds * 10 + (*p - '0');
@@ -77,6 +101,8 @@ void __stdcall Start(void)
     Put(out, "\r\nKorvane sample sum: ");
     Put(out, number + at);
     Put(out, "\r\n");
+    if (faultHandled)
+        Put(out, "Korvane sample fault: handled\r\n");
     CloseHandle(out);
     ExitProcess(0);
 }
