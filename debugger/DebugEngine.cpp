@@ -552,7 +552,7 @@ int CDebugEngine::OnBreakpoint()
     if (!listed)
         return 0; // the entry breakpoint alone
     g_lastPoint = at;
-    s_bLastPending = IsWanted(at) && !IsPlanted(at);
+    s_bLastPending = TRUE;
     return 1;
 }
 

@@ -116,6 +116,7 @@ private:
     bool m_execBreak = false;
     DWORD m_execTid = 0, m_execAddress = 0;
     int m_idle = 0;
+    int m_retries = 0;
 };
 
 inline BOOL FakeDebuggee::WaitForEvent(DebugEvent& event, DWORD dwMilliseconds)
@@ -188,8 +189,11 @@ inline void FakeDebuggee::ContinueEvent(DWORD, DWORD, DWORD dwContinueStatus)
         return;
     m_execBreak = false;
     DWORD eip = threads[m_execTid].Eip;
-    if (eip == m_execAddress)
+    if (eip == m_execAddress && ++m_retries < 50)
         return; // rewound: the instruction runs again
+    if (m_retries >= 50)
+        faults.push_back("rewound onto a breakpoint for ever");
+    m_retries = 0;
     if (image[m_execAddress] != 0xCC)
         faults.push_back("ran past the program's instruction");
     ++m_next;
