@@ -96,6 +96,7 @@ TEST(DriverScript, RejectsABadLineWithItsNumberBeforeAnyStep)
         {"expect cell first EIP 1", "1: expected a row number from 1 or COLUMN=VALUE, not 'first'"},
         {"wait no boxes", "1: 'no' is followed by 'box'"},
         {"press yes", "1: the button is OK, Yes, No or Cancel, not 'yes'"},
+        {"scroll list up", "1: a scroll bar goes to its top or bottom, not 'up'"},
         {"expect message likes \"*\"", "1: two words after 'message' are 'like' and the pattern"},
         {"replace a", "1: wrong number of words; usage: replace FILE FROM     write FILE anew with the bytes of FROM, as a rebuild would"},
         {"run a b c", "1: wrong number of words; usage: run PROGRAM [ARGS]    run PROGRAM by itself, not traced, in its folder, to its end"},
@@ -112,7 +113,7 @@ TEST(DriverScript, RejectsABadLineWithItsNumberBeforeAnyStep)
     for (const auto& c : cases)
         EXPECT_EQ(ErrorOf(c.script), c.error) << c.script;
     EXPECT_EQ(ErrorOf("print rows\nprint rows 3\nprint message\nexpect headings Num Hits\nexpect column EIP a b c\n"
-                      "expect message like \"a*\"\nexpect message like\nrun p\nrun p \"a b\"\nsort Hits"),
+                      "expect message like \"a*\"\nexpect message like\nrun p\nrun p \"a b\"\nsort Hits\nscroll list top"),
               "");
 }
 

@@ -253,6 +253,8 @@ private:
             m_tracer.ChooseFile(a[0]);
         } else if (c.verb == "press") {
             m_tracer.Press(a[0]);
+        } else if (c.verb == "scroll") {
+            m_tracer.Scroll(m_tracer.Control(a[0]), a[0], a[1] == "top");
         } else if (c.verb == "esc") {
             m_tracer.PressEsc();
         } else if (c.verb == "close") {

@@ -24,6 +24,7 @@ const Form verbs[] = {
     {"slide", 2, 2, "slide CONTROL N       drag the trackbar's thumb to position N"},
     {"file", 1, 1, "file PATH             type PATH into the open file dialog and press its OK"},
     {"press", 1, 1, "press BUTTON          press OK, Yes, No or Cancel in the open box"},
+    {"scroll", 2, 2, "scroll list top       scroll the hit list to its first rows (or bottom: its last)"},
     {"esc", 0, 0, "esc                   press Esc in the open box, else in the window"},
     {"close", 0, 0, "close                 close the window as its close button does"},
     {"sort", 1, 1, "sort HEADING          click a column heading of the hit list"},
@@ -84,6 +85,8 @@ void CheckArguments(const Command& c)
             throw std::invalid_argument("'no' is followed by 'box'");
         else if (c.condition == "message" && c.args.size() == 2 && c.args[0] != "like")
             throw std::invalid_argument("two words after 'message' are 'like' and the pattern");
+        else if (c.verb == "scroll" && c.args[1] != "top" && c.args[1] != "bottom")
+            throw std::invalid_argument("a scroll bar goes to its top or bottom, not '" + c.args[1] + "'");
         else if (c.verb == "press" && c.args[0] != "OK" && c.args[0] != "Yes" && c.args[0] != "No" &&
                  c.args[0] != "Cancel")
             throw std::invalid_argument("the button is OK, Yes, No or Cancel, not '" + c.args[0] + "'");

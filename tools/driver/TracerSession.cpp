@@ -429,6 +429,21 @@ void TracerSession::PressEsc()
         throw Failure("Esc could not be sent (error " + std::to_string(::GetLastError()) + ")");
 }
 
+void TracerSession::Scroll(HWND control, const std::string& name, bool toTop)
+{
+    CheckUsable(control, name);
+    if (ClassOf(control) != "SysListView32")
+        throw Failure(Quote(name) + " is not the hit list: only the list scrolls");
+    // Clicks on the scroll bar beside its thumb, a page each, until the list stops moving.
+    int top = static_cast<int>(Ask(control, LVM_GETTOPINDEX, 0, 0));
+    for (int before = -1; top != before;) {
+        before = top;
+        Ask(control, WM_VSCROLL, toTop ? SB_PAGEUP : SB_PAGEDOWN, 0);
+        Ask(control, WM_VSCROLL, SB_ENDSCROLL, 0);
+        top = static_cast<int>(Ask(control, LVM_GETTOPINDEX, 0, 0));
+    }
+}
+
 void TracerSession::Close()
 {
     HWND main = Main();

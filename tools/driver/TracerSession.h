@@ -65,6 +65,8 @@ public:
     void ChooseFile(const std::string& path);
     void Press(const std::string& button);
     void PressEsc();
+    // The hit list scrolled to its first (or last) rows, as its scroll bar does.
+    void Scroll(HWND control, const std::string& name, bool toTop);
     void Close();
     // A click on the hit list's column heading, where the user sorts the list.
     void ClickHeading(const std::string& heading);
