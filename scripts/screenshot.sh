@@ -2,13 +2,20 @@
 # Saves a picture of the tracer's window, title bar included, to docs/idle.png
 # (or to the file given). Runs Korvane.exe from the dist folder on a Wine
 # virtual desktop under a private Xvfb, in a prefix of its own so that the
-# desktop setting never reaches the tests' prefix. With a second argument,
-# a script of korvane-driver steps (tools/driver), the picture is taken after
-# the steps: usage: screenshot.sh [OUT.png [STEPS]]
+# desktop setting never reaches the tests' prefix. With a script of
+# korvane-driver steps (tools/driver) after a picture's file, the picture is
+# taken after the steps; more pairs take more pictures of the same session,
+# each after its steps: usage: screenshot.sh [OUT.png [STEPS [OUT.png STEPS]...]]
+# The driver's output (print rows, ...) goes to standard output.
 set -euo pipefail
 . "$(dirname "$0")/env.sh"
-out=$(realpath -m "${1:-$root/docs/idle.png}")
-steps=${2:+$(realpath "$2")}
+outs=() steps=()
+[ $# -gt 0 ] || set -- "$root/docs/idle.png"
+while [ $# -gt 0 ]; do
+  outs+=("$(realpath -m "$1")")
+  steps+=("${2:+$(realpath "$2")}")
+  shift $(( $# >= 2 ? 2 : 1 ))
+done
 dist=$BUILD_DIR/win32/dist
 [ -f "$dist/Korvane.exe" ] || bash "$root/scripts/build.sh" win32
 
@@ -70,21 +77,30 @@ i686-w64-mingw32-gcc -O2 -o "$work/findwin.exe" "$work/findwin.c"
 
 (cd "$dist" && exec wine Korvane.exe >/dev/null 2>&1) &
 tracer_pid=$!
-rect=
-for _ in $(seq 1 100); do
-  rect=$(wine "$work/findwin.exe" "Korvane - " 2>/dev/null | tr -d '\r') && [ -n "$rect" ] && break
-  sleep 0.2
-done
-[ -n "$rect" ] || { echo "screenshot.sh: the tracer's window did not appear" >&2; exit 1; }
-if [ -n "$steps" ]; then
-  wine "$BUILD_DIR/win32/tools/korvane-driver.exe" "Z:${steps//\//\\}" || { echo "screenshot.sh: the steps failed" >&2; exit 1; }
-fi
-read -r x y w h <<<"$rect"
-(( x < 0 )) && { w=$((w + x)); x=0; }
-(( y < 0 )) && { h=$((h + y)); y=0; }
-sleep 1 # let it paint
+window_rect() {
+  local rect
+  for _ in $(seq 1 100); do
+    rect=$(wine "$work/findwin.exe" "Korvane - " 2>/dev/null | tr -d '\r') && [ -n "$rect" ] && { echo "$rect"; return 0; }
+    sleep 0.2
+  done
+  echo "screenshot.sh: the tracer's window did not appear" >&2; return 1
+}
+window_rect >/dev/null
 
-mkdir -p "$(dirname "$out")"
-import -window root -crop "${w}x${h}+${x}+${y}" +repage "$work/shot.png"
-convert "$work/shot.png" -strip "$out"
-echo "saved $out (${w}x${h})"
+for i in "${!outs[@]}"; do
+  out=${outs[$i]} step_file=${steps[$i]}
+  if [ -n "$step_file" ]; then
+    wine "$BUILD_DIR/win32/tools/korvane-driver.exe" "Z:${step_file//\//\\}" |
+      tr -d '\r' || { echo "screenshot.sh: the steps of $step_file failed" >&2; exit 1; }
+  fi
+  rect=$(window_rect)
+  read -r x y w h <<<"$rect"
+  (( x < 0 )) && { w=$((w + x)); x=0; }
+  (( y < 0 )) && { h=$((h + y)); y=0; }
+  sleep 1 # let it paint
+
+  mkdir -p "$(dirname "$out")"
+  import -window root -crop "${w}x${h}+${x}+${y}" +repage "$work/shot.png"
+  convert "$work/shot.png" -strip "$out"
+  echo "saved $out (${w}x${h})"
+done
