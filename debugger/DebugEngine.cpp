@@ -398,76 +398,73 @@ void CDebugEngine::RemoveOne(DWORD address)
     }
 }
 
+// Splits the sorted addresses into runs that share a page. A run of more than
+// `alone` addresses is read in one call, from its first to its last address,
+// into m_buffer; `each` gets the run and whether that read succeeded.
+template <typename F> void CDebugEngine::ByPage(const std::vector<DWORD>& addresses, int alone, F each)
+{
+    const DWORD* end = addresses.data() + addresses.size();
+    for (const DWORD* first = addresses.data(); first != end;) {
+        const DWORD* last = first;
+        while (last != end && *last / kPageSize == *first / kPageSize)
+            ++last;
+        DWORD span = *(last - 1) - *first + 1;
+        BOOL read = !g_bBytewiseMemory && last - first > alone;
+        if (read) {
+            m_buffer.resize(span);
+            read = m_sys.ReadMemory(g_hProcess, *first, m_buffer.data(), span);
+        }
+        each(first, last, read, span);
+        first = last;
+    }
+}
+
 // One read and one write per page: the debuggee is stopped, so the bytes
 // between the points go back as they were read. A page that cannot be read
 // whole is done a byte at a time; an address whose own byte cannot be read
 // gets no breakpoint, since it could never be put back.
 void CDebugEngine::Plant(const std::vector<DWORD>& addresses)
 {
-    const DWORD* end = addresses.data() + addresses.size();
-    for (const DWORD* first = addresses.data(); first != end;) {
-        const DWORD* last = first;
-        while (last != end && *last / kPageSize == *first / kPageSize)
-            ++last;
-        DWORD span = *(last - 1) - *first + 1;
-        BOOL whole = !g_bBytewiseMemory && last - first > 1;
-        if (whole) {
-            m_buffer.resize(span);
-            whole = m_sys.ReadMemory(g_hProcess, *first, m_buffer.data(), span);
-        }
-        if (!whole) {
+    ByPage(addresses, 1, [this](const DWORD* first, const DWORD* last, BOOL read, DWORD span) {
+        if (!read) {
             for (const DWORD* a = first; a != last; ++a)
                 PlantOne(*a);
-        } else {
-            for (const DWORD* a = first; a != last; ++a) {
-                Remember(*a, m_buffer[*a - *first], FALSE);
-                m_buffer[*a - *first] = kBreakpoint;
-            }
-            BOOL written = m_sys.WriteMemory(g_hProcess, *first, m_buffer.data(), span);
-            for (const DWORD* a = first; a != last; ++a) {
-                BYTE own = 0;
-                OwnByte(*a, own);
-                // A page written only in part is set right byte by byte.
-                if (written || m_sys.WriteMemory(g_hProcess, *a, &kBreakpoint, 1))
-                    Remember(*a, own, TRUE);
-                else
-                    m_sys.WriteMemory(g_hProcess, *a, &own, 1);
-            }
-        }
-        first = last;
-    }
-}
-
-void CDebugEngine::Remove(const std::vector<DWORD>& addresses)
-{
-    const DWORD* end = addresses.data() + addresses.size();
-    for (const DWORD* first = addresses.data(); first != end;) {
-        const DWORD* last = first;
-        while (last != end && *last / kPageSize == *first / kPageSize)
-            ++last;
-        DWORD span = *(last - 1) - *first + 1;
-        // Two single writes cost no more than a read and a write.
-        BOOL whole = !g_bBytewiseMemory && last - first > 2;
-        if (whole) {
-            m_buffer.resize(span);
-            whole = m_sys.ReadMemory(g_hProcess, *first, m_buffer.data(), span);
-        }
-        if (whole) {
-            for (const DWORD* a = first; a != last; ++a)
-                OwnByte(*a, m_buffer[*a - *first]);
-            whole = m_sys.WriteMemory(g_hProcess, *first, m_buffer.data(), span);
+            return;
         }
         for (const DWORD* a = first; a != last; ++a) {
-            if (whole) {
-                BYTE own = 0;
-                OwnByte(*a, own);
-                Remember(*a, own, FALSE);
-            } else {
-                RemoveOne(*a);
-            }
+            Remember(*a, m_buffer[*a - *first], FALSE);
+            m_buffer[*a - *first] = kBreakpoint;
         }
-        first = last;
-    }
+        BOOL written = m_sys.WriteMemory(g_hProcess, *first, m_buffer.data(), span);
+        for (const DWORD* a = first; a != last; ++a) {
+            BYTE own = 0;
+            OwnByte(*a, own);
+            // A page written only in part is set right byte by byte.
+            if (written || m_sys.WriteMemory(g_hProcess, *a, &kBreakpoint, 1))
+                Remember(*a, own, TRUE);
+            else
+                m_sys.WriteMemory(g_hProcess, *a, &own, 1);
+        }
+    });
+}
+
+// Two single writes cost no more than a read and a write.
+void CDebugEngine::Remove(const std::vector<DWORD>& addresses)
+{
+    ByPage(addresses, 2, [this](const DWORD* first, const DWORD* last, BOOL read, DWORD span) {
+        if (read) {
+            for (const DWORD* a = first; a != last; ++a)
+                OwnByte(*a, m_buffer[*a - *first]);
+            read = m_sys.WriteMemory(g_hProcess, *first, m_buffer.data(), span);
+        }
+        for (const DWORD* a = first; a != last; ++a) {
+            BYTE own = 0;
+            if (!read)
+                RemoveOne(*a);
+            else if (OwnByte(*a, own))
+                Remember(*a, own, FALSE);
+        }
+    });
 }
 
 // --- events of the target ---

@@ -93,8 +93,7 @@ private:
     void Plant(const std::vector<DWORD>& addresses);
     // Writes the own bytes back at the sorted planted addresses.
     void Remove(const std::vector<DWORD>& addresses);
-    void PlantBytewise(const DWORD* first, const DWORD* last);
-    void RemoveBytewise(const DWORD* first, const DWORD* last);
+    template <typename F> void ByPage(const std::vector<DWORD>& addresses, int alone, F each);
     BOOL PlantOne(DWORD address);
     void RemoveOne(DWORD address);
     HANDLE EventThread() const;
