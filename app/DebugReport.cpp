@@ -1,16 +1,21 @@
 // The debug thread's report, on the window's thread: a hit is counted and
-// shown and the thread let go at once; an exception is shown with the
-// faulting thread's registers and the run stays paused.
+// the thread let go at once; an exception is shown with the faulting thread's
+// registers and the run stays paused. The hits' rows are brought up to date
+// at most every showMs: a fast run reaches thousands of hits a second, and
+// writing cells or scrolling for each would cost more than the hit itself.
 #include "app/ExceptionReport.h"
 #include "app/TracerDlg.h"
 
+#include <algorithm>
+
 enum { colNum, colHits, colComp };
-enum { followTimer = 1, followMs = 100 };
+enum { showTimer = 1, showMs = 100 };
 
 void CTracerDlg::OnDebugReport()
 {
     DWORD code = m_dwExceptionCode;
     if (code != 0) {
+        ShowHits(); // the list as it stands when the run pauses
         MessageBox(FormatRegisterReport(code, m_pExceptionContext), "Korvane - Exception Breakpoint!",
                    MB_ICONEXCLAMATION | MB_SYSTEMMODAL);
         // As if the user had pressed the main button: "Stop Process" pauses,
@@ -26,21 +31,11 @@ void CTracerDlg::OnDebugReport()
         if (m_bCompareMode)
             record->comp -= 1;
         // A point of a kind that is not listed is counted, but has no row to show it.
-        int row = record->row;
-        if (row >= 0) {
-            CString text;
-            text.Format("%d", static_cast<int>(record->num));
-            m_listHits.SetItemText(row, colNum, text);
-            text.Format("%d", static_cast<int>(record->hits));
-            m_listHits.SetItemText(row, colHits, text);
-            if (m_bCompareMode) {
-                text.Format("%d", static_cast<int>(record->comp));
-                m_listHits.SetItemText(row, colComp, text);
-            }
-            if (!m_bFollowPending) {
-                m_bFollowPending = TRUE;
-                SetTimer(followTimer, followMs);
-            }
+        if (record->row >= 0) {
+            if (m_shownHits.empty() || m_shownHits.back() != record)
+                m_shownHits.push_back(record);
+            if (m_shownHits.size() == 1)
+                SetTimer(showTimer, showMs);
         }
     }
     ResumeReportingThread();
@@ -48,19 +43,37 @@ void CTracerDlg::OnDebugReport()
 
 void CTracerDlg::OnTimer(UINT_PTR nIDEvent)
 {
-    if (nIDEvent == followTimer)
-        FollowLatestHit();
+    if (nIDEvent == showTimer)
+        ShowHits();
 }
 
-void CTracerDlg::FollowLatestHit()
+void CTracerDlg::ShowHits()
 {
-    KillTimer(followTimer);
-    m_bFollowPending = FALSE;
-    const ListingRecord* record = m_pHitRecord;
-    if (record == NULL || record->row < 0)
-        return;
-    m_listHits.EnsureVisible(record->row, TRUE);
-    m_listHits.SetItemState(record->row, LVIS_SELECTED, LVIS_SELECTED);
+    KillTimer(showTimer);
+    std::vector<ListingRecord*> records;
+    records.swap(m_shownHits);
+    std::sort(records.begin(), records.end());
+    records.erase(std::unique(records.begin(), records.end()), records.end());
+    for (const ListingRecord* record : records) {
+        int row = record->row;
+        if (row < 0)
+            continue;
+        CString text;
+        text.Format("%d", static_cast<int>(record->num));
+        m_listHits.SetItemText(row, colNum, text);
+        text.Format("%d", static_cast<int>(record->hits));
+        m_listHits.SetItemText(row, colHits, text);
+        if (m_bCompareMode) {
+            text.Format("%d", static_cast<int>(record->comp));
+            m_listHits.SetItemText(row, colComp, text);
+        }
+    }
+    // The latest hit's row in view and selected.
+    const ListingRecord* latest = m_pHitRecord;
+    if (!records.empty() && latest != NULL && latest->row >= 0) {
+        m_listHits.EnsureVisible(latest->row, TRUE);
+        m_listHits.SetItemState(latest->row, LVIS_SELECTED, LVIS_SELECTED);
+    }
 }
 
 void CTracerDlg::ResumeReportingThread()

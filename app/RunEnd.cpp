@@ -11,8 +11,7 @@ void CTracerDlg::OnDebugEnd()
 {
     ::Sleep(1000);
     ReleaseDebugThread();
-    if (m_bFollowPending)
-        FollowLatestHit();
+    ShowHits();
     m_bPauseOnStop = 0;
     m_bStopRequest = 1;
     // The loop ended without the process-exit event while an exception was pending.

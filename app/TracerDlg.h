@@ -4,6 +4,8 @@
 // window and the debug thread talk (plain ints, polled, no lock).
 #pragma once
 
+#include <vector>
+
 #include "debugger/TraceState.h"
 #include "framework/Afx.h"
 #include "listing/ListingRecord.h"
@@ -127,12 +129,11 @@ public:
     void OnDebugEnd();
     // Lets the debug thread go on after a hit report, once it has suspended itself.
     void ResumeReportingThread();
-    // The list follows the hits: the latest hit's row is scrolled into view
-    // and selected, at most every followMs (scrolling costs a repaint of the
-    // list, far more than a hit), and once more after the last.
+    // Writes the counts of the records hit since the last time into their
+    // rows, and scrolls the latest hit's row into view and selects it.
+    void ShowHits();
     void OnTimer(UINT_PTR nIDEvent);
-    void FollowLatestHit();
-    BOOL m_bFollowPending = FALSE;
+    std::vector<ListingRecord*> m_shownHits; // hit, not yet shown
 
     // --- the debug thread, seen from the window ---
     int StartDebugThread(); // 1 when the thread runs

@@ -340,6 +340,7 @@ void CTracerDlg::CloseListing()
     for (int& listed : m_listedKinds)
         listed = 0;
     m_pHitRecord = NULL;
+    m_shownHits.clear();
     if (m_pListing != NULL) {
         ::UnmapViewOfFile(m_pListing);
         m_pListing = NULL;
