@@ -128,7 +128,8 @@ protected:
         ::SendMessageA(Item(id), BM_CLICK, 0, 0);
         PumpMessages();
     }
-    void ExpectState(const std::string& want, const std::string& where)
+    // The window's state, spelled as kIdle and the other states above.
+    std::string State() const
     {
         std::string is;
         for (int id : {IDC_MAIN_BUTTON, IDC_CANCEL_BUTTON, IDC_ARCHIVE_BUTTON, IDC_SAVE_BUTTON})
@@ -139,8 +140,9 @@ protected:
         for (int flag : std::initializer_list<int>{-1, Check(IDC_COMPARE_MODE), Check(IDC_CREATE_MODE), dlg->m_bCompareMode, -1,
                          dlg->m_bPauseOnStop, dlg->m_bStopRequest})
             is += flag < 0 ? '|' : char('0' + flag);
-        EXPECT_EQ(is, want) << where;
+        return is;
     }
+    void ExpectState(const std::string& want, const std::string& where) { EXPECT_EQ(State(), want) << where; }
     // Pumps the window's messages until `done` holds; false after `ms`.
     bool WaitFor(const std::function<bool()>& done, DWORD ms = 60000)
     {
