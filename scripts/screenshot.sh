@@ -42,7 +42,8 @@ unset DISPLAY
 ensure_display
 
 # Prints "x y width height" of the first visible window whose title starts
-# with the given text, in desktop coordinates; fails when there is none.
+# with the given text, in desktop coordinates, and brings it to the top (a
+# live target's console may cover it); fails when there is none.
 cat > "$work/findwin.c" <<'C'
 #include <stdio.h>
 #include <string.h>
@@ -69,6 +70,8 @@ int main(int argc, char** argv)
     EnumWindows(Visit, 0);
     if (!found || !GetWindowRect(found, &r))
         return 1;
+    SetWindowPos(found, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
+    SetForegroundWindow(found);
     printf("%ld %ld %ld %ld\n", r.left, r.top, r.right - r.left, r.bottom - r.top);
     return 0;
 }
