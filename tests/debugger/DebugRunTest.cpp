@@ -150,6 +150,8 @@ protected:
     // it is not waiting on a report.
     bool DebugThreadSuspended() const
     {
+        if (dlg->m_pDebugThread == NULL)
+            return false; // the run has ended
         DWORD count = ::SuspendThread(dlg->m_pDebugThread->m_hThread);
         ::ResumeThread(dlg->m_pDebugThread->m_hThread);
         return count == 1 && !dlg->m_bReportPending;
