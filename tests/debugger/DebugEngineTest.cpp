@@ -3,7 +3,6 @@
 // own exceptions and other processes are passed on, and how a stop proceeds.
 #include <gtest/gtest.h>
 
-#include <array>
 #include <deque>
 #include <set>
 
@@ -12,7 +11,8 @@
 
 namespace {
 
-const DWORD kCode = 0x401000, kStart = 0x401000, kNtdll = 0x7BC56490, kMain = FakeDebuggee::kMain;
+const DWORD kCode = 0x401000, kStart = kCode, kNtdll = 0x7BC56490, kMain = FakeDebuggee::kMain;
+const DWORD kTarget = FakeDebuggee::kTarget, kChild = FakeDebuggee::kChild;
 const DWORD A = kCode + 0x10, B = kCode + 0x20, C = kCode + 0x30, Plain = kCode + 0x50;
 using Addresses = std::vector<DWORD>;
 
@@ -22,35 +22,38 @@ protected:
 
     // A new debuggee (three pages of code without a single 0xCC, the system's
     // breakpoint in ntdll), as "Start Process" leaves the state, with the kinds
-    // wanted (a string of C c J j s).
-    void Fresh(const std::string& kinds)
+    // wanted (a string of C c J j s); the points stay. Booted: created, a DLL
+    // loaded, the system's initial breakpoint taken; its own code is next.
+    void Fresh(const std::string& kinds, bool boot = true)
     {
         fake = FakeDebuggee();
         fake.state = &state;
         std::vector<BYTE> code(3 * 4096);
         for (size_t i = 0; i < code.size(); ++i)
-            code[i] = static_cast<BYTE>(i * 37 + 11) == 0xCC ? 0x90 : static_cast<BYTE>(i * 37 + 11);
+            code[i] = BYTE(i * 37 + 11) == 0xCC ? 0x90 : BYTE(i * 37 + 11);
         fake.Map(kCode, code);
         fake.Map(kNtdll, {0xCC, 0xC3});
         fake.onReport = [this] { Count(); };
-        std::atomic<int>* flags[] = {&state.m_bCallPtr, &state.m_bCall, &state.m_bJmpPtr, &state.m_bJmp, &state.m_bStrData};
-        for (int kind = 0; kind < 5; ++kind) {
-            *flags[kind] = kinds.find("CcJjs"[kind]) != std::string::npos;
-            maps.m_armedKinds[kind] = 0;
-        }
-        state.m_bStopRequest = state.m_bSkipPoint = state.m_nHitSeq = 0;
+        for (char kind : std::string("CcJjs"))
+            Want(kind, kinds.find(kind) != std::string::npos);
+        for (int& armed : maps.m_armedKinds)
+            armed = 0;
+        state.m_bStopRequest = state.m_bSkipPoint = state.m_nHitSeq = state.m_bRearm = 0;
         state.m_bPauseOnStop = 1;
         g_bBytewiseMemory = FALSE;
         hits.clear();
         exceptions.clear();
+        if (boot) {
+            fake.Create(kStart);
+            fake.LoadDll();
+            fake.Exec(kMain, {kNtdll});
+        }
     }
     // What the window does with a report.
     void Count()
     {
-        if (state.m_dwExceptionCode != 0) {
-            exceptions.push_back(state.m_dwExceptionCode);
-            return;
-        }
+        if (state.m_dwExceptionCode != 0)
+            return exceptions.push_back(state.m_dwExceptionCode);
         ListingRecord* record = state.m_pHitRecord;
         record->num = state.m_nHitSeq;
         record->hits += 1;
@@ -62,23 +65,19 @@ protected:
         *flags[std::string("CcJjs").find(kind)] = wanted;
         state.m_bRearm = 1;
     }
+    void Cancel()
+    {
+        state.m_bPauseOnStop = 0;
+        state.m_bStopRequest = 1;
+    }
     // A point record of the listing (outside any file here).
     ListingRecord* Point(BYTE kind, DWORD address)
     {
-        ListingRecord* record = reinterpret_cast<ListingRecord*>(storage.emplace_back().data());
-        record->len = 40;
-        record->kind = kind;
-        record->addr = address;
-        record->row = -1;
-        maps.EnterPoint(record);
-        return record;
-    }
-    // Creation, a DLL, the system's initial breakpoint: the program's own code is next.
-    void Boot()
-    {
-        fake.Create(kStart);
-        fake.LoadDll();
-        fake.Exec(kMain, {kNtdll});
+        ListingRecord& record = storage.emplace_back();
+        record.kind = kind;
+        record.addr = address;
+        maps.EnterPoint(&record);
+        return &record;
     }
     int Run()
     {
@@ -95,23 +94,36 @@ protected:
     CTraceState state;
     CPointMaps maps;
     FakeDebuggee fake;
-    std::deque<std::array<char, 64>> storage;
+    std::deque<ListingRecord> storage;
     Addresses hits, exceptions;
 };
 
+// A point counts once between breakpoints of other points; "Skip Point"
+// leaves the point shown last unplanted for the rest of the run.
 TEST_F(EngineTest, APointCountsOnceBetweenBreakpointsOfOtherPoints)
 {
     ListingRecord *a = Point('c', A), *b = Point('c', B), *c = Point('c', C);
     Point('j', Plain); // not ticked: never planted
-    Boot();
     fake.Exec(kMain, {kStart, A, B, A, B, A, B, C, Plain, C, Plain, C, A}); // c alone in its loop
     fake.ExitProcess();
     EXPECT_EQ(Run(), 1);
     EXPECT_EQ(hits, (Addresses{A, B, A, B, A, B, C, A}));
     EXPECT_EQ(std::to_string(a->num) + " " + std::to_string(c->num) + " " + std::to_string(b->hits), "8 7 3");
     EXPECT_FALSE(Planted(Plain));
-    EXPECT_EQ(a->savedByte, Own(A));
     EXPECT_EQ(Passed(), 0) << "the system's breakpoint and the entry breakpoint go on";
+
+    Fresh("c");
+    fake.onReport = [&] {
+        Count();
+        if (hits.size() == 1)
+            state.m_bSkipPoint = 1; // pressed while a's hit is shown
+    };
+    fake.Exec(kMain, {A, B, A, B, A, B});
+    fake.ExitProcess();
+    Run();
+    EXPECT_EQ(hits, (Addresses{A, B})) << "b is alone now: counted once";
+    EXPECT_EQ(state.m_bSkipPoint, 0);
+    EXPECT_FALSE(Planted(A));
 }
 
 TEST_F(EngineTest, PointsBeforeTheEntryAndAtItAreHitsCountedOnce)
@@ -120,21 +132,20 @@ TEST_F(EngineTest, PointsBeforeTheEntryAndAtItAreHitsCountedOnce)
     // address is a ticked jump, planted before the entry breakpoint is.
     Point('c', A);
     Point('j', kStart);
-    Fresh("cj");
+    Fresh("cj", false);
     fake.Create(kStart);
     fake.Exec(kMain, {A, A + 4, kNtdll, kStart, A, kStart});
     fake.ExitProcess();
     Run();
     EXPECT_EQ(hits, (Addresses{A, kStart, A, kStart}));
     EXPECT_EQ(g_savedByte, Own(kStart)) << "the program's byte, not the breakpoint's";
-    // With no kind ticked only the entry breakpoint is planted, and the listed
-    // start address is still counted, once.
-    Fresh("");
-    Boot();
-    fake.Exec(kMain, {kStart, A, kStart});
+    // The jumps not ticked: the entry breakpoint alone stands at the start
+    // address, which is counted once and not planted again after a.
+    Fresh("c");
+    fake.Exec(kMain, {kStart, A, kStart, A});
     fake.ExitProcess();
     Run();
-    EXPECT_EQ(hits, Addresses{kStart});
+    EXPECT_EQ(hits, (Addresses{kStart, A}));
 }
 
 TEST_F(EngineTest, AnAddressOfTwoKindsKeepsItsBreakpointUntilBothAreGone)
@@ -155,7 +166,6 @@ TEST_F(EngineTest, AnAddressOfTwoKindsKeepsItsBreakpointUntilBothAreGone)
             EXPECT_TRUE(Planted(x)) << "the call kind keeps it";
         }
     };
-    Boot();
     fake.Exec(kMain, {A, x, x, A});
     fake.ExitProcess();
     Run();
@@ -165,72 +175,10 @@ TEST_F(EngineTest, AnAddressOfTwoKindsKeepsItsBreakpointUntilBothAreGone)
     EXPECT_FALSE(Planted(x) || Planted(A));
 }
 
-TEST_F(EngineTest, TheProgramsOwnExceptionsGoToItsHandlers)
-{
-    // Its own INT 3, at an address the listing has as a point of a kind not ticked.
-    const DWORD ownInt3 = kCode + 0x500;
-    fake.image[ownInt3] = fake.memory[ownInt3] = 0xCC;
-    Point('J', ownInt3);
-    ListingRecord* listed = Point('c', A);
-    Boot();
-    fake.Exec(kMain, {A});
-    fake.Raise(EXCEPTION_SINGLE_STEP, Plain); // the trap flag, its own: passed on, not shown
-    fake.Exec(kMain, {ownInt3});             // its own INT 3: shown and passed on
-    fake.Raise(EXCEPTION_ACCESS_VIOLATION, kCode + 0x60);
-    fake.Raise(0xE06D7363, kCode + 0x70);    // a code without a name: passed on, not shown
-    fake.Exec(kMain, {A});
-    fake.ExitProcess();
-    Run();
-    EXPECT_EQ(exceptions, (Addresses{EXCEPTION_BREAKPOINT, EXCEPTION_ACCESS_VIOLATION}));
-    EXPECT_EQ(listed->hits, 2) << "planted again at the program's own breakpoint";
-    EXPECT_EQ(Passed(), 4);
-    EXPECT_FALSE(Planted(Plain));
-    EXPECT_EQ(fake.timeouts[7], 100u) << "a short wait after an exception was passed on";
-}
-
-TEST_F(EngineTest, ChildProcessesAreLetGoOrPassedOnAndNeverPlanted)
-{
-    ListingRecord* a = Point('c', A);
-    Point('c', B);
-    for (BOOL detachable : {TRUE, FALSE}) {
-        SCOPED_TRACE(detachable);
-        Fresh("c");
-        a->hits = 0;
-        fake.detachable = detachable;
-        Boot();
-        fake.CreateChild(); // the same image at the same addresses: a write meant for it would land in the target
-        fake.Exec(kMain, {A, B});
-        fake.Raise(EXCEPTION_BREAKPOINT, kNtdll, 50, FakeDebuggee::kChild); // its initial breakpoint
-        fake.Raise(EXCEPTION_ACCESS_VIOLATION, 0x401234, 50, FakeDebuggee::kChild);
-        fake.Raise(EXCEPTION_BREAKPOINT, A, 50, FakeDebuggee::kChild);
-        fake.ExitProcess(FakeDebuggee::kChild);
-        fake.CreateChild(FakeDebuggee::kChild + 1);
-        fake.LoadDll(FakeDebuggee::kChild + 1);
-        fake.Exec(kMain, {Plain, A});
-        fake.ExitProcess();
-        EXPECT_EQ(Run(), 1) << "only the target's exit ends the run";
-        EXPECT_EQ(a->hits, 2);
-        EXPECT_EQ(exceptions.size(), 0u);
-        // Every file handle of a creation or DLL event is closed once.
-        EXPECT_EQ(fake.closed.size(), detachable ? 4u : 5u);
-        EXPECT_EQ(std::set<HANDLE>(fake.closed.begin(), fake.closed.end()).size(), fake.closed.size());
-        if (detachable) {
-            EXPECT_EQ(fake.detached, (Addresses{FakeDebuggee::kChild, FakeDebuggee::kChild + 1}));
-        } else {
-            // Its initial breakpoint goes on, the rest to its own handlers; the one
-            // still running is let go at the end rather than ended with the thread.
-            EXPECT_EQ(Addresses(fake.statuses.begin() + 6, fake.statuses.begin() + 9),
-                      (Addresses{DBG_CONTINUE, DBG_EXCEPTION_NOT_HANDLED, DBG_EXCEPTION_NOT_HANDLED}));
-            EXPECT_EQ(fake.detachTries, 3);
-        }
-    }
-}
-
 TEST_F(EngineTest, BreakpointsInFlightAcrossThreadsAndKindChanges)
 {
     ListingRecord *a = Point('c', A), *b = Point('j', B);
     Fresh("cj");
-    Boot();
     fake.CreateThread(2);
     fake.CreateThread(3);
     // Thread 2 takes a while thread 3 runs into it: 3's event comes after a's
@@ -255,58 +203,77 @@ TEST_F(EngineTest, BreakpointsInFlightAcrossThreadsAndKindChanges)
     EXPECT_FALSE(Planted(B)) << "no 0xCC left of a removed kind";
 }
 
-TEST_F(EngineTest, SkipPointLeavesTheLastPointUnplantedForTheRun)
+TEST_F(EngineTest, TheProgramsOwnExceptionsGoToItsHandlers)
 {
-    Point('c', A);
-    Point('c', B);
-    fake.onReport = [&] {
-        Count();
-        if (hits.size() == 1)
-            state.m_bSkipPoint = 1; // pressed while a's hit is shown
-    };
-    Boot();
-    fake.Exec(kMain, {A, B, A, B, A, B});
+    // Its own INT 3, at an address the listing has as a point of a kind not ticked.
+    const DWORD ownInt3 = kCode + 0x500;
+    fake.image[ownInt3] = fake.memory[ownInt3] = 0xCC;
+    Point('J', ownInt3);
+    ListingRecord* listed = Point('c', A);
+    fake.Exec(kMain, {A});
+    fake.Raise(EXCEPTION_SINGLE_STEP, Plain); // the trap flag, its own: passed on, not shown
+    fake.Exec(kMain, {ownInt3});             // its own INT 3: shown and passed on
+    fake.Raise(EXCEPTION_ACCESS_VIOLATION, kCode + 0x60);
+    fake.Raise(0xE06D7363, kCode + 0x70); // a code without a name: passed on, not shown
+    fake.Exec(kMain, {A});
     fake.ExitProcess();
     Run();
-    EXPECT_EQ(hits, (Addresses{A, B})) << "b is alone now: counted once";
-    EXPECT_EQ(state.m_bSkipPoint, 0);
-    EXPECT_FALSE(Planted(A));
+    EXPECT_EQ(exceptions, (Addresses{EXCEPTION_BREAKPOINT, EXCEPTION_ACCESS_VIOLATION}));
+    EXPECT_EQ(listed->hits, 2) << "planted again at the program's own breakpoint";
+    EXPECT_EQ(Passed(), 4);
+    EXPECT_FALSE(Planted(Plain));
+    EXPECT_EQ(fake.timeouts[7], 100u) << "a short wait after an exception was passed on";
 }
 
-TEST_F(EngineTest, StopPausesOrEndsTheDebuggeeInStages)
+TEST_F(EngineTest, ChildProcessesAreLetGoOrPassedOnAndNeverPlanted)
+{
+    ListingRecord* a = Point('c', A);
+    Point('c', B);
+    for (BOOL detachable : {TRUE, FALSE}) {
+        SCOPED_TRACE(detachable);
+        Fresh("c");
+        a->hits = 0;
+        fake.detachable = detachable;
+        fake.CreateChild(); // the same image at the same addresses: a write meant for it would land in the target
+        fake.Exec(kMain, {A, B});
+        fake.Raise(EXCEPTION_BREAKPOINT, kNtdll, 50, kChild); // its initial breakpoint
+        fake.Raise(EXCEPTION_ACCESS_VIOLATION, 0x401234, 50, kChild);
+        fake.Raise(EXCEPTION_BREAKPOINT, A, 50, kChild);
+        fake.ExitProcess(kChild);
+        fake.CreateChild(kChild + 1);
+        fake.LoadDll(kChild + 1);
+        fake.Exec(kMain, {Plain, A});
+        fake.ExitProcess();
+        EXPECT_EQ(Run(), 1);
+        EXPECT_EQ(a->hits, 2) << "only the target's exit ends the run";
+        EXPECT_EQ(exceptions.size(), 0u);
+        // Every file handle of a creation or DLL event is closed once.
+        EXPECT_EQ(fake.closed.size(), detachable ? 4u : 5u);
+        EXPECT_EQ(std::set<HANDLE>(fake.closed.begin(), fake.closed.end()).size(), fake.closed.size());
+        if (detachable) {
+            EXPECT_EQ(fake.detached, (Addresses{kChild, kChild + 1}));
+        } else {
+            // Its initial breakpoint goes on, the rest to its own handlers; the one
+            // still running is let go at the end rather than ended with the thread.
+            EXPECT_EQ(Addresses(fake.statuses.begin() + 6, fake.statuses.begin() + 9),
+                      (Addresses{DBG_CONTINUE, DBG_EXCEPTION_NOT_HANDLED, DBG_EXCEPTION_NOT_HANDLED}));
+            EXPECT_EQ(fake.detachTries, 3);
+        }
+    }
+}
+
+// "Cancel Process", or the window closed during a run: the debuggee is asked
+// to quit, then ended.
+TEST_F(EngineTest, ACancelEndsTheDebuggeeInStages)
 {
     Point('c', A);
     Point('c', B);
-    auto cancel = [&] {
-        state.m_bPauseOnStop = 0;
-        state.m_bStopRequest = 1;
-    };
-    auto script = [&](bool exits) {
-        Boot();
-        fake.Exec(kMain, {A, B, A, B, A});
-        if (exits)
-            fake.ExitProcess();
-    };
-    // "Stop Process" at the second hit: the thread suspends itself after the
-    // report; "Continue ..." lets it go on.
-    fake.onReport = [&] {
-        Count();
-        if (hits.size() == 2)
-            state.m_bStopRequest = 1;
-    };
-    script(true);
-    Run();
-    EXPECT_EQ(fake.pauses, 1);
-    EXPECT_EQ(hits.size(), 5u);
-
-    // "Cancel Process" at a hit: quit posted, every breakpoint out, nothing
-    // reported; the debuggee, silent from then on, is ended.
-    Fresh("c");
-    script(false);
     Point('j', Plain);
+    // At a hit: quit posted, every breakpoint out, nothing reported; the
+    // debuggee, silent from then on, is ended.
     fake.onReport = [&] {
         Count();
-        cancel();
+        Cancel();
         Want('j', 1); // a box ticked meanwhile plants nothing any more
     };
     fake.onWait = [&] {
@@ -314,16 +281,16 @@ TEST_F(EngineTest, StopPausesOrEndsTheDebuggeeInStages)
             EXPECT_EQ(fake.memory, fake.image) << "nothing of the engine's left in the program";
         }
     };
+    fake.Exec(kMain, {A, B, A, B, A});
     EXPECT_EQ(Run(), 1);
     EXPECT_EQ(hits.size(), 1u);
     EXPECT_EQ(fake.quits, Addresses{kMain});
-    EXPECT_EQ(fake.terminated, Addresses{FakeDebuggee::kTarget});
+    EXPECT_EQ(fake.terminated, Addresses{kTarget});
 
     // A program that obeys WM_QUIT raises events on its way out: it is let go
     // to its own exit, not ended at the first of them.
     Fresh("c");
-    fake.onReport = cancel;
-    Boot();
+    fake.onReport = [&] { Cancel(); };
     fake.Exec(kMain, {A, B});
     fake.CreateThread(2);
     fake.ExitThread(2);
@@ -334,28 +301,21 @@ TEST_F(EngineTest, StopPausesOrEndsTheDebuggeeInStages)
     // A stop while an exception is passed on: ended at once, with the faulting
     // thread's registers for the run's end.
     Fresh("c");
-    fake.onReport = cancel;
-    Boot();
+    fake.onReport = [&] { Cancel(); };
     fake.Raise(EXCEPTION_ACCESS_VIOLATION, kCode + 0x66);
     fake.Exec(kMain, {A});
     EXPECT_EQ(Run(), 1);
     EXPECT_EQ(fake.quits, Addresses());
-    EXPECT_EQ(fake.terminated, Addresses{FakeDebuggee::kTarget});
+    EXPECT_EQ(fake.terminated, Addresses{kTarget});
     EXPECT_EQ(state.m_pExceptionContext.load(), &g_context);
     EXPECT_EQ(g_context.Eip, kCode + 0x66);
 
-    // One that cannot be ended: the loop is left, without its exit. One that
-    // cannot be started: no loop at all.
+    // One that cannot be ended: the loop is left, without its exit.
     Fresh("c");
     fake.terminable = FALSE;
-    cancel();
-    Boot();
+    Cancel();
     EXPECT_EQ(Run(), 0);
     EXPECT_EQ(fake.terminated.size(), 1u);
-    Fresh("c");
-    fake.launches = 0;
-    EXPECT_EQ(Run(), 0);
-    EXPECT_TRUE(fake.timeouts.empty());
 }
 
 // Planting a page at a time leaves the memory that one byte at a time leaves,
@@ -369,14 +329,14 @@ TEST_F(EngineTest, PageWritesEqualByteWrites)
     std::map<DWORD, BYTE> planted[2], removed[2];
     int calls[2];
     for (BOOL bytewise : {FALSE, TRUE}) {
-        Fresh("cj");
+        Fresh("cj", false);
         g_bBytewiseMemory = bytewise;
         fake.unreadable.insert(unreadable);
         fake.onWait = [&] {
             if (fake.timeouts.size() == 2) { // the creation's planting is done: a cancel
                 planted[bytewise] = fake.memory;
                 calls[bytewise] = fake.memoryCalls;
-                state.m_bPauseOnStop = 0, state.m_bStopRequest = 1;
+                Cancel();
             } else if (fake.timeouts.size() == 3) {
                 removed[bytewise] = fake.memory;
             }

@@ -6,20 +6,22 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 
 #include "debugger/DebugEngine.h"
-#include "debugger/Win32DebugPlatform.h"
 #include "tests/app/DialogFixture.h"
 
 namespace {
 
-namespace fs = std::filesystem;
+const std::string kWork = RUN_WORK, kTargets = kWork + "\\targets";
+const std::string kAv = "[Korvane - Exception Breakpoint!: STATUS_ACCESS_VIOLATION]";
 
-std::string Read(const std::string& path)
+// What a target wrote to a file of its folder.
+std::string Result(const std::string& file)
 {
-    std::ifstream in(path, std::ios::binary);
+    std::ifstream in(kTargets + "\\" + file, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
@@ -28,6 +30,12 @@ DWORD Hex(const std::string& text, const std::string& name)
 {
     size_t at = text.find(name + "=");
     return at == std::string::npos ? 0 : std::stoul(text.substr(at + name.size() + 1), nullptr, 16);
+}
+
+// The target run without the tracer, from its folder: its exit code.
+DWORD Untraced(const std::string& target, const std::string& arguments)
+{
+    return DWORD(std::system(("cd /d \"" + kTargets + "\" && " + target + " " + arguments).c_str()));
 }
 
 template <typename F> void Each(CMapPtrToPtr& map, F f)
@@ -43,20 +51,17 @@ protected:
     {
         // One work folder for the suite: each target's listing is made once.
         std::error_code ignored;
-        fs::remove_all(Work(), ignored);
-        fs::create_directories(Work() + "\\start\\AR");
-        fs::create_directories(Targets());
-        ::CopyFileA(RUN_DISASSEMBLER, (Work() + "\\start\\Korvane.dll").c_str(), FALSE);
+        std::filesystem::remove_all(kWork, ignored);
+        std::filesystem::create_directories(kWork + "\\start\\AR");
+        std::filesystem::create_directories(kTargets);
+        ::CopyFileA(RUN_DISASSEMBLER, (kWork + "\\start\\Korvane.dll").c_str(), FALSE);
         for (const char* name : {"counts.exe", "threads.exe", "faults.exe", "waiter.exe"})
-            ::CopyFileA((std::string(RUN_TARGETS "\\") + name).c_str(), (Targets() + "\\" + name).c_str(), FALSE);
+            ::CopyFileA((std::string(RUN_TARGETS "\\") + name).c_str(), (kTargets + "\\" + name).c_str(), FALSE);
     }
-    static std::string Work() { return RUN_WORK; }
-    static std::string Targets() { return Work() + "\\targets"; }
-
     void SetUp() override
     {
         g_dwDebugWaitMs = 300; // a silent debuggee is looked at often
-        ASSERT_TRUE(::SetCurrentDirectoryA((Work() + "\\start").c_str()));
+        ASSERT_TRUE(::SetCurrentDirectoryA((kWork + "\\start").c_str()));
         TracerDialogTest::SetUp();
     }
     void TearDown() override
@@ -66,24 +71,24 @@ protected:
         TracerDialogTest::TearDown();
     }
 
-    // "Attach File" (from create mode), the target chosen in its folder.
-    void Attach(const std::string& name)
+    // "Attach File" (from create mode), the target chosen in its folder, and
+    // exactly these kinds ticked.
+    void Attach(const std::string& target, const std::string& kinds)
     {
         if (Text(IDC_MAIN_BUTTON) == "Run File")
             Click(IDC_CREATE_MODE);
-        ui.ChooseFile(Targets() + "\\" + name);
-        size_t boxes = ui.MessageBoxes().size();
+        ui.ChooseFile(kTargets + "\\" + target);
         Click(IDC_MAIN_BUTTON);
-        ASSERT_EQ(Text(IDC_MAIN_BUTTON), "Start Process") << name << Boxes(boxes);
+        ASSERT_EQ(Text(IDC_MAIN_BUTTON), "Start Process") << target << NewBoxes();
+        Tick(kinds);
     }
-    // Ticks exactly these kinds (a string of C c J j s).
+    // The kinds as a string of C c J j s.
     void Tick(const std::string& kinds)
     {
-        const std::pair<int, char> boxes[] = {{IDC_CALL_PTR, 'C'}, {IDC_CALL, 'c'}, {IDC_JMP_PTR, 'J'}, {IDC_JMP, 'j'},
-                                              {IDC_STR_DATA, 's'}};
-        for (auto box : boxes)
-            if ((Check(box.first) == BST_CHECKED) != (kinds.find(box.second) != std::string::npos))
-                Click(box.first);
+        const int boxes[] = {IDC_CALL_PTR, IDC_CALL, IDC_JMP_PTR, IDC_JMP, IDC_STR_DATA};
+        for (int i = 0; i < 5; ++i)
+            if ((Check(boxes[i]) == BST_CHECKED) != (kinds.find("CcJjs"[i]) != std::string::npos))
+                Click(boxes[i]);
     }
     // "Run File" when needed, then "Start Process" with these arguments.
     void Start(const std::string& arguments)
@@ -104,45 +109,28 @@ protected:
             },
             ms));
     }
-    // The target run without the tracer, from the same folder: its exit code.
-    DWORD Untraced(const std::string& name, const std::string& arguments)
-    {
-        std::string commandLine = "\"" + name + "\" " + arguments;
-        STARTUPINFOA startup = {};
-        startup.cb = sizeof startup;
-        PROCESS_INFORMATION process = {};
-        DWORD code = 0xDEAD;
-        if (::CreateProcessA(NULL, &commandLine[0], NULL, NULL, FALSE, CREATE_NEW_CONSOLE, NULL, Targets().c_str(),
-                             &startup, &process)) {
-            ::WaitForSingleObject(process.hProcess, 120000);
-            ::GetExitCodeProcess(process.hProcess, &code);
-            ::CloseHandle(process.hProcess);
-            ::CloseHandle(process.hThread);
-        }
-        return code;
-    }
-    std::string Result(const std::string& file) const { return Read(Targets() + "\\" + file); }
     // The one call site of a function.
     ListingRecord* CallTo(DWORD callee)
     {
         char text[32];
         std::snprintf(text, sizeof text, "call %08lX", static_cast<unsigned long>(callee));
-        ListingRecord* site = nullptr;
-        int sites = 0;
-        Each(dlg->m_mapCall, [&](void*, ListingRecord* record) {
-            if (_stricmp(record->text, text) == 0)
-                site = record, ++sites;
+        std::vector<ListingRecord*> sites;
+        Each(dlg->m_mapCall, [&](void*, ListingRecord* call) {
+            if (_stricmp(call->text, text) == 0)
+                sites.push_back(call);
         });
-        EXPECT_EQ(sites, 1) << text;
-        return site;
+        EXPECT_EQ(sites.size(), 1u) << text;
+        return sites.empty() ? nullptr : sites[0];
     }
-    // The boxes shown since `from`, as "[caption: first line]".
-    std::string Boxes(size_t from) const
+    // The boxes shown since the last call, as "[caption: first line]".
+    std::string NewBoxes()
     {
         std::vector<ScriptedUi::MessageBoxCall> boxes = ui.MessageBoxes();
         std::string shown;
-        for (size_t i = from; i < boxes.size(); ++i)
-            shown += "[" + boxes[i].caption + ": " + boxes[i].text.substr(0, boxes[i].text.find('\n')) + "]";
+        for (; m_boxesSeen < boxes.size(); ++m_boxesSeen) {
+            const ScriptedUi::MessageBoxCall& box = boxes[m_boxesSeen];
+            shown += "[" + box.caption + ": " + box.text.substr(0, box.text.find('\n')) + "]";
+        }
         return shown;
     }
     HANDLE OpenDebuggee(DWORD access)
@@ -162,6 +150,8 @@ protected:
     // it is not waiting on a report.
     bool DebugThreadSuspended() const
     {
+        if (dlg->m_pDebugThread == NULL)
+            return false; // the run has ended
         DWORD count = ::SuspendThread(dlg->m_pDebugThread->m_hThread);
         ::ResumeThread(dlg->m_pDebugThread->m_hThread);
         return count == 1 && !dlg->m_bReportPending;
@@ -172,38 +162,50 @@ protected:
         Click(IDC_MAIN_BUTTON);
         ASSERT_TRUE(WaitFor([&] { return DebugThreadSuspended(); }, 3000));
     }
+    // Closing the window or pressing Esc during a live run stops the run
+    // first: the debug thread ends, and the debuggee with it.
+    void CloseDuringRun(UINT message, WPARAM wParam)
+    {
+        HANDLE debuggee = OpenDebuggee(SYNCHRONIZE), thread = NULL;
+        ::DuplicateHandle(::GetCurrentProcess(), dlg->m_pDebugThread->m_hThread, ::GetCurrentProcess(), &thread,
+                          SYNCHRONIZE, FALSE, 0);
+        ::SendMessageA(dlg->m_hWnd, message, wParam, 0);
+        PumpMessages();
+        EXPECT_FALSE(::IsWindowVisible(dlg->m_hWnd)) << "the dialog ends";
+        EXPECT_EQ(::WaitForSingleObject(thread, 0), WAIT_OBJECT_0) << "the debug thread ended before";
+        EXPECT_EQ(::WaitForSingleObject(debuggee, 5000), WAIT_OBJECT_0);
+        ::CloseHandle(thread);
+        ::CloseHandle(debuggee);
+    }
+
+    size_t m_boxesSeen = 0;
 };
 
 // The counting rule on a run, the next run compared with it, and the whole
 // loop of the archives: the first run saved, replayed over the second, loaded.
 TEST_F(DebugRunTest, CountsComparedRunsAndArchivesOfThem)
 {
-    const std::string archive = Work() + "\\start\\AR\\first.ar";
+    const std::string archive = kWork + "\\start\\AR\\first.ar";
     ::DeleteFileA(archive.c_str());
-    Attach("counts.exe");
-    Tick("cjs"); // the start address's jump, and every loop's
+    Attach("counts.exe", "cjs"); // the start address's jump, and every loop's
     Start("counts.txt");
     RunToEnd();
     const std::string results = Result("counts.txt");
     ListingRecord *alpha = CallTo(Hex(results, "alpha")), *beta = CallTo(Hex(results, "beta")),
-                  *gamma = CallTo(Hex(results, "gamma")), *helper = CallTo(Hex(results, "helper")), *entry = nullptr;
-    Each(dlg->m_mapJmp, [&](void* address, ListingRecord* jump) {
-        if (address == reinterpret_cast<void*>(uintptr_t(g_entryAddress)))
-            entry = jump;
-    });
-    ASSERT_TRUE(alpha && beta && gamma && helper && entry) << results;
+                  *gamma = CallTo(Hex(results, "gamma")), *helper = CallTo(Hex(results, "helper"));
+    void* start = nullptr;
+    dlg->m_mapJmp.Lookup(reinterpret_cast<void*>(uintptr_t(g_entryAddress)), start);
+    ASSERT_TRUE(alpha && beta && gamma && helper && start) << results;
     // Alternating calls count every pass, and so does a call that shares its
     // loop with the loop's jump; the call in the TLS callback, run before the
     // start address, and the jump at the start address count once. Num is the
     // run-wide number of each point's latest hit.
+    const ListingRecord* entry = static_cast<ListingRecord*>(start);
     EXPECT_EQ(std::to_string(alpha->hits) + " " + std::to_string(beta->hits) + " " + std::to_string(gamma->hits) +
                   " " + std::to_string(helper->hits) + " " + std::to_string(entry->hits),
               "100 100 50 1 1");
     EXPECT_TRUE(helper->num < entry->num && entry->num < alpha->num && alpha->num < beta->num && beta->num < gamma->num);
     EXPECT_EQ(Cell(alpha->row, 0) + "|" + Cell(alpha->row, 1), std::to_string(alpha->num) + "|100");
-    EXPECT_EQ(Boxes(0), "");
-    EXPECT_EQ(g_dwExitCode, Untraced("counts.exe", "plain.txt"));
-    EXPECT_EQ(Result("plain.txt"), results);
     ui.ChooseFile(archive);
     Click(IDC_SAVE_BUTTON);
 
@@ -222,11 +224,10 @@ TEST_F(DebugRunTest, CountsComparedRunsAndArchivesOfThem)
     EXPECT_EQ(Cell(alpha->row, 1) + "|" + Cell(alpha->row, 2), "100|30");
     ExpectState(kEnded, "after the replay");
     // And loaded back after "Remove All" (its save question answered No).
-    const DWORD alphaAt = Hex(results, "alpha");
     Click(IDC_CANCEL_BUTTON);
     ui.ChooseFile(archive);
     Click(IDC_ARCHIVE_BUTTON); // "Load Archive"
-    alpha = CallTo(alphaAt);
+    alpha = CallTo(Hex(results, "alpha"));
     ASSERT_NE(alpha, nullptr);
     EXPECT_EQ(Cell(alpha->row, 1) + "|" + Cell(alpha->row, 2), "100|0");
     ExpectState(kEnded, "after the load");
@@ -237,23 +238,21 @@ TEST_F(DebugRunTest, CountsComparedRunsAndArchivesOfThem)
 // reach its own handlers; the named ones are shown on the way.
 TEST_F(DebugRunTest, EveryTargetBehavesAsUntraced)
 {
-    const char* const av = "[Korvane - Exception Breakpoint!: STATUS_ACCESS_VIOLATION]";
     const struct { const char *target, *arguments, *boxes; } cases[] = {
-        {"counts.exe", "out.txt", ""}, {"threads.exe", "out.txt", ""}, {"faults.exe", "out.txt handled", av},
-        {"faults.exe", "out.txt unnamed", ""}, {"faults.exe", "out.txt trap", ""},
+        {"counts.exe", "out.txt", ""}, {"threads.exe", "out.txt", ""}, {"waiter.exe", "none", ""},
+        {"faults.exe", "out.txt handled", kAv.c_str()}, {"faults.exe", "out.txt unnamed", ""},
+        {"faults.exe", "out.txt trap", ""},
         {"faults.exe", "out.txt int3", "[Korvane - Exception Breakpoint!: STATUS_BREAKPOINT]"}};
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string(c.target) + " " + c.arguments);
-        Attach(c.target);
-        Tick("CcJjs");
-        ::DeleteFileA((Targets() + "\\out.txt").c_str());
-        size_t boxes = ui.MessageBoxes().size();
+        Attach(c.target, "CcJjs");
+        ::DeleteFileA((kTargets + "\\out.txt").c_str());
+        NewBoxes();
         Start(c.arguments);
         RunToEnd();
-        std::string traced = Result("out.txt");
-        DWORD code = g_dwExitCode;
-        EXPECT_FALSE(traced.empty());
-        EXPECT_EQ(Boxes(boxes), c.boxes);
+        const std::string traced = Result("out.txt");
+        const DWORD code = g_dwExitCode;
+        EXPECT_EQ(NewBoxes(), c.boxes);
         EXPECT_EQ(code, Untraced(c.target, c.arguments));
         EXPECT_EQ(Result("out.txt"), traced);
     }
@@ -261,8 +260,7 @@ TEST_F(DebugRunTest, EveryTargetBehavesAsUntraced)
 
 TEST_F(DebugRunTest, AnExceptionIsShownWithTheRegistersAndThePauseHoldsUntilContinue)
 {
-    Attach("faults.exe");
-    Tick("cs");
+    Attach("faults.exe", "cs");
     Start("out.txt handled");
     ASSERT_TRUE(WaitFor([&] { return !ui.MessageBoxes().empty(); }));
     ScriptedUi::MessageBoxCall box = ui.MessageBoxes().at(0);
@@ -282,33 +280,30 @@ TEST_F(DebugRunTest, AnExceptionIsShownWithTheRegistersAndThePauseHoldsUntilCont
 
     // Unhandled: shown at its first and at its last chance; then the system
     // ends the program with the exception's code, which is no abnormal end.
-    size_t boxes = ui.MessageBoxes().size();
+    NewBoxes();
     Start("out.txt unhandled");
     RunToEnd();
-    EXPECT_EQ(Boxes(boxes), "[Korvane - Exception Breakpoint!: STATUS_ACCESS_VIOLATION]"
-                            "[Korvane - Exception Breakpoint!: STATUS_ACCESS_VIOLATION]");
+    EXPECT_EQ(NewBoxes(), kAv + kAv);
     EXPECT_EQ(g_dwExitCode, 0xC0000005);
 
     // A target that cannot be started: the launch's box, and the window back.
     // (A name of its own: a bare name is looked for in the test program's
     // folder first, where faults.exe is.)
-    const std::string vanishing = Targets() + "\\vanishing.exe";
-    ASSERT_TRUE(::CopyFileA((Targets() + "\\faults.exe").c_str(), vanishing.c_str(), FALSE));
-    Attach("vanishing.exe");
+    const std::string vanishing = kTargets + "\\vanishing.exe";
+    ASSERT_TRUE(::CopyFileA((kTargets + "\\faults.exe").c_str(), vanishing.c_str(), FALSE));
+    Attach("vanishing.exe", "cs");
     ASSERT_TRUE(::DeleteFileA(vanishing.c_str()));
-    boxes = ui.MessageBoxes().size();
+    NewBoxes();
     Start("two words");
     RunToEnd();
-    EXPECT_EQ(Boxes(boxes), "[Could not create the debug process: [ \"vanishing.exe\" two words ]]");
-    EXPECT_EQ(ThreadMap.GetCount(), 0);
+    EXPECT_EQ(NewBoxes(), "[Could not create the debug process: [ \"vanishing.exe\" two words ]]");
     ExpectState(kEnded, "after a launch that failed");
 }
 
 // The run's states with a target that runs until it is stopped.
-TEST_F(DebugRunTest, StopContinueSkipKindsAndCancelALiveRun)
+TEST_F(DebugRunTest, StopContinueSkipKindsCancelAndCloseALiveRun)
 {
-    Attach("waiter.exe");
-    Tick("cs");
+    Attach("waiter.exe", "cs");
     Start("spin");
     ExpectState(kRunning, "started");
     // In the loop (not in the start-up code): its two calls alternate.
@@ -361,17 +356,14 @@ TEST_F(DebugRunTest, StopContinueSkipKindsAndCancelALiveRun)
     DWORD first = ::GetTickCount();
     ASSERT_TRUE(WaitFor([&] { return dlg->m_nHitSeq >= 4; }));
     EXPECT_GE(::GetTickCount() - first, 3 * 500u);
-    Click(IDC_CANCEL_BUTTON);
-    RunToEnd(20000);
+    CloseDuringRun(WM_CLOSE, 0);
 }
 
 // A debuggee without events: a pause takes one wait at most; a cancel posts
-// WM_QUIT, which a message loop obeys, and ends one that does not listen. A
-// target that exits at once ends the run at once.
-TEST_F(DebugRunTest, SilentAndShortDebuggees)
+// WM_QUIT, which a message loop obeys, and ends one that does not listen.
+TEST_F(DebugRunTest, SilentDebuggeesAndEscDuringALiveRun)
 {
-    Attach("waiter.exe");
-    Tick("cs");
+    Attach("waiter.exe", "cs");
     for (const char* mode : {"sleep", "loop"}) {
         SCOPED_TRACE(mode);
         Start(mode);
@@ -386,40 +378,9 @@ TEST_F(DebugRunTest, SilentAndShortDebuggees)
         ::CloseHandle(debuggee);
         EXPECT_EQ(g_dwExitCode, std::string(mode) == "loop" ? 5u : 0u) << "quit by itself, or ended";
     }
-    Start("none");
-    RunToEnd(10000);
-    EXPECT_EQ(g_dwExitCode, 4u);
-    EXPECT_EQ(Boxes(0), "");
-}
-
-// Closing the window or pressing Esc during a live run stops the run first:
-// the debug thread ends and the debuggee with it.
-TEST_F(DebugRunTest, ClosingOrEscDuringALiveRunEndsItFirst)
-{
-    for (bool esc : {false, true}) {
-        SCOPED_TRACE(esc ? "Esc" : "close");
-        if (esc) {
-            dlg->CloseListing(); // a closed tracer leaves it to the end of its process
-            ::SetCurrentDirectoryA((Work() + "\\start").c_str());
-            dlg.reset(new CTracerDlg);
-            ASSERT_TRUE(dlg->Create(IDD_KORVANE_DIALOG));
-        }
-        Attach("waiter.exe");
-        Tick("cs");
-        Start("spin");
-        ASSERT_TRUE(WaitFor([&] { return dlg->m_nHitSeq > 10; }));
-        HANDLE debuggee = OpenDebuggee(SYNCHRONIZE), thread = NULL;
-        ::DuplicateHandle(::GetCurrentProcess(), dlg->m_pDebugThread->m_hThread, ::GetCurrentProcess(), &thread,
-                          SYNCHRONIZE, FALSE, 0);
-        ::SendMessageA(dlg->m_hWnd, esc ? WM_COMMAND : WM_CLOSE, esc ? IDCANCEL : 0, 0);
-        PumpMessages();
-        EXPECT_FALSE(::IsWindowVisible(dlg->m_hWnd)) << "the dialog ends";
-        EXPECT_EQ(::WaitForSingleObject(thread, 0), WAIT_OBJECT_0) << "the debug thread ended before";
-        EXPECT_EQ(::WaitForSingleObject(debuggee, 5000), WAIT_OBJECT_0);
-        ::CloseHandle(thread);
-        ::CloseHandle(debuggee);
-        dlg->DestroyWindow();
-    }
+    Start("spin");
+    ASSERT_TRUE(WaitFor([&] { return dlg->m_nHitSeq > 10; }));
+    CloseDuringRun(WM_COMMAND, IDCANCEL);
 }
 
 // The target's children are never planted and run on as if untraced, also
@@ -429,15 +390,14 @@ TEST_F(DebugRunTest, ChildrenRunOnUntracedAndOutliveTheRun)
 {
     auto clear = [&] {
         for (const char* file : {"parent.txt", "child.txt"})
-            ::DeleteFileA((Targets() + "\\" + file).c_str());
+            ::DeleteFileA((kTargets + "\\" + file).c_str());
     };
     clear();
     Untraced("waiter.exe", "parent");
     ASSERT_TRUE(WaitFor([&] { return !Result("child.txt").empty(); }, 20000));
     const std::string parent = Result("parent.txt"), child = Result("child.txt");
     clear();
-    Attach("waiter.exe");
-    Tick("cs");
+    Attach("waiter.exe", "cs");
     Start("parent");
     RunToEnd();
     EXPECT_EQ(Result("parent.txt") + "|" + std::to_string(g_dwExitCode), parent + "|0");
@@ -447,67 +407,6 @@ TEST_F(DebugRunTest, ChildrenRunOnUntracedAndOutliveTheRun)
     int most = 0; // only the parent's own calls were counted
     Each(dlg->m_mapCall, [&](void*, ListingRecord* call) { most = std::max(most, int(call->hits)); });
     EXPECT_EQ(most, 300);
-}
-
-// The real calls, with the debuggee's code read at the continue of its
-// creation (everything planted) and of the next event (everything removed, a
-// cancel having come in between). Nothing goes to a window.
-class SnapshotPlatform : public CWin32DebugPlatform {
-public:
-    SnapshotPlatform(CTraceState& state, DWORD low, DWORD high)
-        : CWin32DebugPlatform("counts.exe snap.txt", NULL), m_state(state), m_low(low), m_high(high) {}
-    void ContinueEvent(DWORD pid, DWORD tid, DWORD status) override
-    {
-        if (snapshots.size() < 2) {
-            snapshots.emplace_back(m_high - m_low + 1, 0);
-            SIZE_T read = 0;
-            ::ReadProcessMemory(g_hProcess, reinterpret_cast<LPCVOID>(m_low), snapshots.back().data(),
-                                snapshots.back().size(), &read);
-            m_state.m_bPauseOnStop = 0;
-            m_state.m_bStopRequest = 1;
-        }
-        CWin32DebugPlatform::ContinueEvent(pid, tid, status);
-    }
-    void PostCommand(UINT) override {}
-    void SuspendSelf() override {}
-    std::vector<std::vector<BYTE>> snapshots;
-
-private:
-    CTraceState& m_state;
-    DWORD m_low, m_high;
-};
-
-// Planting a page at a time leaves in the debuggee's code exactly what one
-// byte at a time leaves, planted and removed again.
-TEST_F(DebugRunTest, PageWritesLeaveWhatByteWritesLeave)
-{
-    Attach("counts.exe");
-    Tick("CcJjs");
-    dlg->UpdateData(TRUE);
-    DWORD low = 0xFFFFFFFF, high = 0;
-    Each(dlg->m_mapAll, [&](void* key, ListingRecord*) {
-        low = std::min(low, DWORD(uintptr_t(key)));
-        high = std::max(high, DWORD(uintptr_t(key)));
-    });
-    std::vector<std::vector<BYTE>> memory[2];
-    for (BOOL bytewise : {FALSE, TRUE}) {
-        g_bBytewiseMemory = bytewise;
-        for (int& armed : dlg->m_armedKinds)
-            armed = 0;
-        dlg->m_bStopRequest = 0;
-        SnapshotPlatform platform(*dlg, low, high);
-        CDebugEngine(*dlg, *dlg, platform).Run();
-        memory[bytewise] = platform.snapshots;
-    }
-    g_bBytewiseMemory = FALSE;
-    ASSERT_EQ(memory[0].size(), 2u);
-    EXPECT_TRUE(memory[0] == memory[1]);
-    int planted = 0, other = 0;
-    for (size_t i = 0; i < memory[0][0].size(); ++i)
-        if (memory[0][0][i] != memory[0][1][i])
-            ++(memory[0][0][i] == 0xCC ? planted : other);
-    EXPECT_EQ(planted, dlg->m_mapAll.GetCount()) << "every point";
-    EXPECT_EQ(other, 0) << "and nothing else";
 }
 
 // After a hit the window resumes the debug thread once it has suspended
