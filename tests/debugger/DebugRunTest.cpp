@@ -11,6 +11,7 @@
 #include <fstream>
 
 #include "debugger/DebugEngine.h"
+#include "debugger/Win32DebugPlatform.h"
 #include "tests/app/DialogFixture.h"
 
 namespace {
@@ -407,6 +408,66 @@ TEST_F(DebugRunTest, ChildrenRunOnUntracedAndOutliveTheRun)
     int most = 0; // only the parent's own calls were counted
     Each(dlg->m_mapCall, [&](void*, ListingRecord* call) { most = std::max(most, int(call->hits)); });
     EXPECT_EQ(most, 300);
+}
+
+// The real calls, with the debuggee's code read at the continue of its
+// creation (everything planted) and of the next event (everything removed, a
+// cancel having come in between). Nothing goes to a window.
+class SnapshotPlatform : public CWin32DebugPlatform {
+public:
+    SnapshotPlatform(CTraceState& state, DWORD low, DWORD high)
+        : CWin32DebugPlatform("counts.exe snap.txt", NULL), m_state(state), m_low(low), m_high(high) {}
+    void ContinueEvent(DWORD pid, DWORD tid, DWORD status) override
+    {
+        if (snapshots.size() < 2) {
+            snapshots.emplace_back(m_high - m_low + 1, 0);
+            SIZE_T read = 0;
+            ::ReadProcessMemory(g_hProcess, reinterpret_cast<LPCVOID>(m_low), snapshots.back().data(),
+                                snapshots.back().size(), &read);
+            m_state.m_bPauseOnStop = 0;
+            m_state.m_bStopRequest = 1;
+        }
+        CWin32DebugPlatform::ContinueEvent(pid, tid, status);
+    }
+    void PostCommand(UINT) override {}
+    void SuspendSelf() override {}
+    std::vector<std::vector<BYTE>> snapshots;
+
+private:
+    CTraceState& m_state;
+    DWORD m_low, m_high;
+};
+
+// Planting a page at a time leaves in the debuggee's code exactly what one
+// byte at a time leaves, planted and removed again.
+TEST_F(DebugRunTest, PageWritesLeaveWhatByteWritesLeave)
+{
+    Attach("counts.exe", "CcJjs");
+    dlg->UpdateData(TRUE);
+    DWORD low = 0xFFFFFFFF, high = 0;
+    Each(dlg->m_mapAll, [&](void* key, ListingRecord*) {
+        low = std::min(low, DWORD(uintptr_t(key)));
+        high = std::max(high, DWORD(uintptr_t(key)));
+    });
+    std::vector<std::vector<BYTE>> memory[2];
+    for (BOOL bytewise : {FALSE, TRUE}) {
+        g_bBytewiseMemory = bytewise;
+        for (int& armed : dlg->m_armedKinds)
+            armed = 0;
+        dlg->m_bStopRequest = 0;
+        SnapshotPlatform platform(*dlg, low, high);
+        CDebugEngine(*dlg, *dlg, platform).Run();
+        memory[bytewise] = platform.snapshots;
+    }
+    g_bBytewiseMemory = FALSE;
+    ASSERT_EQ(memory[0].size(), 2u);
+    EXPECT_TRUE(memory[0] == memory[1]);
+    int planted = 0, other = 0;
+    for (size_t i = 0; i < memory[0][0].size(); ++i)
+        if (memory[0][0][i] != memory[0][1][i])
+            ++(memory[0][0][i] == 0xCC ? planted : other);
+    EXPECT_EQ(planted, dlg->m_mapAll.GetCount()) << "every point";
+    EXPECT_EQ(other, 0) << "and nothing else";
 }
 
 // After a hit the window resumes the debug thread once it has suspended
