@@ -8,7 +8,6 @@
 
 #include <algorithm>
 
-enum { colNum, colHits, colComp };
 enum { showTimer = 1, showMs = 100 };
 
 void CTracerDlg::OnDebugReport()
@@ -54,20 +53,9 @@ void CTracerDlg::ShowHits()
     records.swap(m_shownHits);
     std::sort(records.begin(), records.end());
     records.erase(std::unique(records.begin(), records.end()), records.end());
-    for (const ListingRecord* record : records) {
-        int row = record->row;
-        if (row < 0)
-            continue;
-        CString text;
-        text.Format("%d", static_cast<int>(record->num));
-        m_listHits.SetItemText(row, colNum, text);
-        text.Format("%d", static_cast<int>(record->hits));
-        m_listHits.SetItemText(row, colHits, text);
-        if (m_bCompareMode) {
-            text.Format("%d", static_cast<int>(record->comp));
-            m_listHits.SetItemText(row, colComp, text);
-        }
-    }
+    for (const ListingRecord* record : records)
+        if (record->row >= 0)
+            WriteCounts(record->row, record, m_bCompareMode);
     // The latest hit's row in view and selected.
     const ListingRecord* latest = m_pHitRecord;
     if (!records.empty() && latest != NULL && latest->row >= 0) {

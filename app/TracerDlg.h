@@ -132,6 +132,8 @@ public:
     // Writes the counts of the records hit since the last time into their
     // rows, and scrolls the latest hit's row into view and selects it.
     void ShowHits();
+    // Writes Num and Hits (and Comp, if asked) into the record's row.
+    void WriteCounts(int row, const ListingRecord* record, BOOL bWithComp);
     void OnTimer(UINT_PTR nIDEvent);
     std::vector<ListingRecord*> m_shownHits; // hit, not yet shown
 

@@ -12,8 +12,6 @@ namespace {
 
 const char kCorrupt[] = "The file is corrupt!";
 
-enum { colNum, colHits, colComp };
-
 int Say(CTracerDlg& dlg, const char* text)
 {
     dlg.MessageBox(text, "Message Box", MB_SETFOREGROUND);
@@ -294,12 +292,7 @@ int CTracerDlg::RunArchive()
             // address every row of the list.
             int row = record->row;
             if (row >= 0) {
-                const LONG counts[] = {record->num, record->hits, record->comp};
-                for (int column = colNum; column <= colComp; ++column) {
-                    CString text;
-                    text.Format("%d", static_cast<int>(counts[column]));
-                    m_listHits.SetItemText(row, column, text);
-                }
+                WriteCounts(row, record, TRUE);
                 if (speed > 0)
                     ShowRow(m_listHits, row);
                 lastRow = row;

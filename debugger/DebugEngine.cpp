@@ -452,14 +452,15 @@ void CDebugEngine::Plant(const std::vector<DWORD>& addresses)
 void CDebugEngine::Remove(const std::vector<DWORD>& addresses)
 {
     ByPage(addresses, 2, [this](const DWORD* first, const DWORD* last, BOOL read, DWORD span) {
+        BOOL written = FALSE;
         if (read) {
             for (const DWORD* a = first; a != last; ++a)
                 OwnByte(*a, m_buffer[*a - *first]);
-            read = m_sys.WriteMemory(g_hProcess, *first, m_buffer.data(), span);
+            written = m_sys.WriteMemory(g_hProcess, *first, m_buffer.data(), span);
         }
         for (const DWORD* a = first; a != last; ++a) {
             BYTE own = 0;
-            if (!read)
+            if (!written)
                 RemoveOne(*a);
             else if (OwnByte(*a, own))
                 Remember(*a, own, FALSE);

@@ -16,16 +16,25 @@ template <typename T> static int Order(T a, T b)
     return (a > b) - (a < b);
 }
 
+void CTracerDlg::WriteCounts(int row, const ListingRecord* record, BOOL bWithComp)
+{
+    const LONG values[] = {record->num, record->hits, record->comp};
+    for (int column = colNum; column <= (bWithComp ? colComp : colHits); ++column) {
+        CString text;
+        text.Format("%d", static_cast<int>(values[column]));
+        m_listHits.SetItemText(row, column, text);
+    }
+}
+
 void CTracerDlg::SetCountCells(int row, const ListingRecord* record)
 {
     // A record shows its counts only once a breakpoint or an archive has given it a saved byte.
-    const LONG values[] = {record->num, record->hits, record->comp};
-    for (int column = colNum; column <= colComp; ++column) {
-        CString text;
-        if (record->savedByte != 0)
-            text.Format("%d", static_cast<int>(values[column]));
-        m_listHits.SetItemText(row, column, text);
+    if (record->savedByte != 0) {
+        WriteCounts(row, record, TRUE);
+        return;
     }
+    for (int column = colNum; column <= colComp; ++column)
+        m_listHits.SetItemText(row, column, "");
 }
 
 void CTracerDlg::AddKindRows(CMapPtrToPtr& map)
