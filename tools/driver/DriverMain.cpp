@@ -19,21 +19,6 @@ using namespace driver;
 
 namespace {
 
-bool ReadFile(const char* path, std::string& text)
-{
-    FILE* file = std::strcmp(path, "-") == 0 ? stdin : std::fopen(path, "rb");
-    if (file == nullptr)
-        return false;
-    char chunk[4096];
-    size_t got;
-    while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0)
-        text.append(chunk, got);
-    bool ok = !std::ferror(file);
-    if (file != stdin)
-        std::fclose(file);
-    return ok;
-}
-
 // The lines of a file that are not empty.
 std::vector<std::string> FileLines(const std::string& path)
 {
@@ -322,7 +307,9 @@ int main(int argc, char** argv)
     std::string name = std::strcmp(path, "-") == 0 ? "stdin" : path;
 
     std::string text;
-    if (!ReadFile(path, text)) {
+    try {
+        text = FileText(path);
+    } catch (const Failure&) {
         std::fprintf(stderr, "korvane-driver: cannot read %s\n", name.c_str());
         return 2;
     }

@@ -69,7 +69,7 @@ void ReplaceFile(const std::string& file, const std::string& from)
 
 std::string FileText(const std::string& path)
 {
-    FILE* file = std::fopen(path.c_str(), "rb");
+    FILE* file = path == "-" ? stdin : std::fopen(path.c_str(), "rb");
     if (file == nullptr)
         throw Failure("cannot read " + Quote(path));
     std::string text;
@@ -78,7 +78,8 @@ std::string FileText(const std::string& path)
     while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0)
         text.append(chunk, got);
     bool failed = std::ferror(file) != 0;
-    std::fclose(file);
+    if (file != stdin)
+        std::fclose(file);
     if (failed)
         throw Failure("cannot read " + Quote(path));
     return text;

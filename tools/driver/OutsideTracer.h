@@ -18,7 +18,7 @@ void RunProgram(const std::string& program, const std::string& arguments, DWORD 
 // Writes FILE anew with the bytes of FROM, so that FILE is newer than before.
 void ReplaceFile(const std::string& file, const std::string& from);
 
-// The whole file; fails when it cannot be read.
+// The whole file ("-": standard input); fails when it cannot be read.
 std::string FileText(const std::string& path);
 
 // The file's lines without their line ends (CR LF or LF); empty lines are kept.
