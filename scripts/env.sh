@@ -46,3 +46,8 @@ ensure_display() {
   echo "could not start Xvfb" >&2; return 1
 }
 stop_display() { if [ -n "$xvfb_pid" ]; then kill "$xvfb_pid" 2>/dev/null || true; fi; xvfb_pid=; }
+
+# Whether this machine runs 32-bit x86 programs at all. Some kernels boot with
+# their 32-bit emulation off (dmesg: "32-bit emulation disabled"); Wine's
+# 32-bit loader cannot start there, and neither can any Win32 test.
+can_run_32bit() { wine --version >/dev/null 2>&1; }
