@@ -362,11 +362,12 @@ TEST_F(DebugRunTest, StopContinueSkipKindsCancelAndCloseALiveRun)
 }
 
 // A debuggee without events: a pause takes one wait at most; a cancel posts
-// WM_QUIT, which a message loop obeys, and ends one that does not listen.
+// WM_QUIT, which a message loop obeys (on the thread of the program's window,
+// of several), and ends one that does not listen.
 TEST_F(DebugRunTest, SilentDebuggeesAndEscDuringALiveRun)
 {
     Attach("waiter.exe", "cs");
-    for (const char* mode : {"sleep", "loop"}) {
+    for (const char* mode : {"sleep", "loop", "window"}) {
         SCOPED_TRACE(mode);
         Start(mode);
         HANDLE debuggee = OpenDebuggee(SYNCHRONIZE);
@@ -378,7 +379,9 @@ TEST_F(DebugRunTest, SilentDebuggeesAndEscDuringALiveRun)
         RunToEnd(10000);
         EXPECT_EQ(::WaitForSingleObject(debuggee, 5000), WAIT_OBJECT_0);
         ::CloseHandle(debuggee);
-        EXPECT_EQ(g_dwExitCode, std::string(mode) == "loop" ? 5u : 0u) << "quit by itself, or ended";
+        const std::string m = mode;
+        EXPECT_EQ(g_dwExitCode, m == "loop" ? 5u : m == "window" ? 6u : 0u) << "quit by itself, or ended";
+        EXPECT_EQ(dlg->m_bExited, 1) << "an exited run";
     }
     Start("spin");
     ASSERT_TRUE(WaitFor([&] { return dlg->m_nHitSeq > 10; }));
