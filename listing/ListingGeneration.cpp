@@ -266,7 +266,7 @@ static int GenerateListing(CTracerDlg& dlg, const CString& startDir, const CStri
         return ListingFailure(dlg, kNotThere, disassembler);
     if (!Exists(dlg.m_strTargetName))
         return ListingFailure(dlg, kNotThere, FullPath(dlg.m_strTargetName));
-    // The listing is written there in any case.
+    // The listing goes there, whichever folder the batch runs in.
     CString archiveDir = dlg.m_strArchiveDir.Left(dlg.m_strArchiveDir.GetLength() - 1);
     if (!CanWriteIn(archiveDir))
         return ListingFailure(dlg, kFolderNotWritten, archiveDir);
