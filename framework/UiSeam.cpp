@@ -38,11 +38,14 @@ std::wstring Wide(const char* text, size_t length)
 // The path in the code page, exactly, or FALSE.
 BOOL Narrow(const std::wstring& wide, std::string& text)
 {
+    // UTF-8 spells everything, and takes neither flag nor lost-character report.
+    const bool utf8 = ::GetACP() == CP_UTF8;
+    const DWORD flags = utf8 ? 0 : WC_NO_BEST_FIT_CHARS;
     BOOL lost = FALSE;
-    int n = ::WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.c_str(), -1, NULL, 0, NULL, &lost);
+    int n = ::WideCharToMultiByte(CP_ACP, flags, wide.c_str(), -1, NULL, 0, NULL, utf8 ? NULL : &lost);
     text.assign(static_cast<size_t>(n > 0 ? n : 1), '\0');
     if (n > 0)
-        ::WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.c_str(), -1, &text[0], n, NULL, &lost);
+        ::WideCharToMultiByte(CP_ACP, flags, wide.c_str(), -1, &text[0], n, NULL, utf8 ? NULL : &lost);
     text.resize(std::strlen(text.c_str()));
     return n > 0 && !lost;
 }
@@ -66,7 +69,7 @@ std::string AfxCodePagePath(const std::wstring& path)
         if (n > 0 && n < MAX_PATH && Narrow(shortPath, shortText))
             return shortText + name;
     }
-    return text;
+    return text.empty() ? std::string("?") : text;
 }
 
 namespace {
