@@ -15,7 +15,7 @@ void CTracerDlg::OnDebugReport()
     DWORD code = m_dwExceptionCode;
     if (code != 0) {
         ShowHits(); // the list as it stands when the run pauses
-        MessageBox(FormatRegisterReport(code, m_pExceptionContext), "Korvane - Exception Breakpoint!",
+        MessageBox(FormatRegisterReport(code, m_pExceptionContext, m_dwImageShift, m_dwFaultAddress), "Korvane - Exception Breakpoint!",
                    MB_ICONEXCLAMATION | MB_SYSTEMMODAL);
         // As if the user had pressed the main button: "Stop Process" pauses,
         // and the thread waits for "Continue ..." or "Cancel Process".

@@ -1,6 +1,6 @@
 #include "app/ExceptionReport.h"
 
-CString FormatRegisterReport(DWORD code, const CONTEXT* context)
+CString FormatRegisterReport(DWORD code, const CONTEXT* context, DWORD shift, DWORD listingAddress)
 {
     CONTEXT none = {};
     const CONTEXT& c = context != NULL ? *context : none;
@@ -11,5 +11,10 @@ CString FormatRegisterReport(DWORD code, const CONTEXT* context)
                 static_cast<unsigned>(c.Ecx), static_cast<unsigned>(c.Edx), static_cast<unsigned>(c.Esi),
                 static_cast<unsigned>(c.Edi), static_cast<unsigned>(c.Eip), static_cast<unsigned>(c.Esp),
                 static_cast<unsigned>(c.Ebp), static_cast<unsigned>(c.EFlags));
+    if (shift != 0) {
+        CString listed;
+        listed.Format("\nListing address = %.8X", static_cast<unsigned>(listingAddress));
+        text += listed;
+    }
     return text;
 }

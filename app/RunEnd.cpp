@@ -16,8 +16,15 @@ void CTracerDlg::OnDebugEnd()
     m_bStopRequest = 1;
     // The loop ended without the process-exit event while an exception was pending.
     if (m_bExited == 0 && m_dwExceptionCode != 0)
-        MessageBox(FormatRegisterReport(m_dwExceptionCode, m_pExceptionContext),
+        MessageBox(FormatRegisterReport(m_dwExceptionCode, m_pExceptionContext, m_dwImageShift, m_dwFaultAddress),
                    "The process has terminated abnormally!", MB_SETFOREGROUND);
+    // Said once the run is over, with nothing counted to contradict it.
+    if (m_bListingOutside) {
+        CString text;
+        text.Format("[ %s ]\n  No address of the listing lies in the program: nothing could be traced !",
+                    m_strTargetName.GetString());
+        MessageBox(text, "The listing does not fit the program", MB_SETFOREGROUND);
+    }
     ::SetActiveWindow(m_hWnd);
 
     // After a run the next one is compared with its counts.

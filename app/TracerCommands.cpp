@@ -62,6 +62,7 @@ static void StartRun(CTracerDlg& dlg)
         armed = 0;
     // A skip asked for near the end of an earlier run is no request for this one.
     dlg.m_bSkipPoint = 0;
+    dlg.m_bListingOutside = 0;
 
     dlg.UpdateData(TRUE);
     // The bare name alone; with arguments, the quoted name and the arguments as typed.
@@ -284,6 +285,15 @@ int CTracerDlg::SelectTarget()
     // which returns its own path in the same buffer.
     g_szFileName[MAX_PATH - 1] = '\0';
     CString path = g_szFileName;
+    // The dialog gives a path the code page cannot spell in its short form; a
+    // volume without short names leaves '?' (never part of a file name) where
+    // a character was lost, and no call could open that path.
+    if (path.Find('?') >= 0) {
+        CString text;
+        text.Format("[ %s ]\n  This path cannot be written in the system's code page !", path.GetString());
+        MessageBox(text, "Open File Error", MB_SETFOREGROUND);
+        return 0;
+    }
     ::Sleep(10);
     ResetTrace(1, 0);
 

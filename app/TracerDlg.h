@@ -64,6 +64,8 @@ public:
     CString m_strArchiveName;
     CString m_strSavedArchiveName;
     CString m_strTargetDir;      // no trailing backslash
+    // The target's full path: the one file a run starts.
+    CString TargetPath() const { return m_strTargetDir + "\\" + m_strTargetName; }
     CString m_strArguments;
     HICON m_hIcon = NULL;
 

@@ -1,6 +1,6 @@
 // What the benchmarks that run under Wine share: a clock in milliseconds,
-// Windows paths, and a real program turned into a target whose listing has
-// points (rebased to 0x00400000) and disassembled without the batch.
+// Windows paths, and a real program turned into a target (rebased, for
+// instance to 0x00400000) and disassembled without the batch.
 #pragma once
 
 #include <windows.h>
@@ -41,12 +41,12 @@ inline std::vector<char> ReadAll(const std::string& path)
     return bytes;
 }
 
-// Moves a program file's image to 0x00400000, applying its base relocations:
-// code lines are recognised by an address beginning with 0, so a DLL at its
-// usual high base would have no points at all.
+// Moves a program file's image to `base`, applying its base relocations, so
+// that its listing is the one it would have been linked there: every address
+// moved, every line as long as before.
 // With asProgram the file is also marked a program rather than a DLL, so that
 // it can be started (its code runs no further than its first steps).
-inline bool RebaseTo400000(const std::string& path, bool asProgram = false)
+inline bool RebaseTo(const std::string& path, DWORD base, bool asProgram = false)
 {
     std::vector<char> file = ReadAll(path);
     auto at = [&](size_t offset, size_t size) { return offset + size <= file.size() ? &file[offset] : nullptr; };
@@ -57,7 +57,7 @@ inline bool RebaseTo400000(const std::string& path, bool asProgram = false)
     IMAGE_NT_HEADERS32* nt = reinterpret_cast<IMAGE_NT_HEADERS32*>(at(ntOffset, sizeof(IMAGE_NT_HEADERS32)));
     if (!nt || nt->Signature != IMAGE_NT_SIGNATURE)
         return false;
-    DWORD delta = 0x00400000 - nt->OptionalHeader.ImageBase;
+    DWORD delta = base - nt->OptionalHeader.ImageBase;
     IMAGE_SECTION_HEADER* sections = IMAGE_FIRST_SECTION(nt);
     WORD nSections = nt->FileHeader.NumberOfSections;
     auto fileOffset = [&](DWORD rva) -> size_t {
@@ -83,7 +83,7 @@ inline bool RebaseTo400000(const std::string& path, bool asProgram = false)
         }
         block += header->SizeOfBlock;
     }
-    nt->OptionalHeader.ImageBase = 0x00400000;
+    nt->OptionalHeader.ImageBase = base;
     if (asProgram)
         nt->FileHeader.Characteristics &= ~IMAGE_FILE_DLL;
     HANDLE out = ::CreateFileA(path.c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL);
@@ -92,6 +92,12 @@ inline bool RebaseTo400000(const std::string& path, bool asProgram = false)
     if (out != INVALID_HANDLE_VALUE)
         ::CloseHandle(out);
     return ok;
+}
+
+// The benchmarks' targets lie where the small programs they are compared with do.
+inline bool RebaseTo400000(const std::string& path, bool asProgram = false)
+{
+    return RebaseTo(path, 0x00400000, asProgram);
 }
 
 // Runs the disassembler itself, without the batch, its output into a file.

@@ -66,7 +66,7 @@ ListingRecord* Record(void* value)
 } // namespace
 
 CDebugEngine::CDebugEngine(CTraceState& state, CPointMaps& maps, IDebugPlatform& platform)
-    : m_state(state), m_maps(maps), m_sys(platform)
+    : m_state(state), m_maps(maps), m_image(platform), m_sys(m_image)
 {
 }
 
@@ -94,6 +94,10 @@ void CDebugEngine::ResetValues()
     m_state.m_dwExceptionCode = 0;
     m_state.m_pExceptionContext = nullptr;
     m_state.m_dwDebuggeeId = 0;
+    m_image.Forget();
+    m_state.m_dwImageShift = 0;
+    m_state.m_dwFaultAddress = 0;
+    m_state.m_bListingOutside = 0;
 }
 
 int CDebugEngine::Run()
@@ -205,9 +209,33 @@ void CDebugEngine::OnTargetCreated()
     m_state.m_dwDebuggeeId = event.dwProcessId;
     g_hProcess = event.hProcess;
     g_hMainThread = event.hThread;
-    g_entryAddress = event.dwStartAddress;
+    m_image.Place(event.dwProcessId, m_maps.m_dwListingBase, event.dwImageBase);
+    m_state.m_dwImageShift = m_image.Shift();
+    g_entryAddress = m_image.ToListing(event.dwStartAddress);
     ThreadMap.SetAt(Key(event.dwThreadId), event.hThread);
+    // A listing none of whose addresses lies in the process (another program's,
+    // or one whose base is not the process's) would plant and count nothing:
+    // the run's end says so, rather than showing empty counts without a word.
+    m_state.m_bListingOutside = !ListingInImage();
     SyncBreakpoints();
+}
+
+BOOL CDebugEngine::ListingInImage()
+{
+    // The image is mapped whole at its creation: a few readable points show
+    // it is there, and a few reads are all it costs.
+    const int probes = 16;
+    int tried = 0;
+    POSITION pos = m_maps.m_mapAll.GetStartPosition();
+    while (pos != NULL && tried++ < probes) {
+        void* key;
+        void* value;
+        m_maps.m_mapAll.GetNextAssoc(pos, key, value);
+        BYTE code;
+        if (m_sys.ReadMemory(g_hProcess, Address(key), &code, 1))
+            return TRUE;
+    }
+    return tried == 0;
 }
 
 void CDebugEngine::OnOtherProcessException()
@@ -485,12 +513,13 @@ void CDebugEngine::Rewind(DWORD address)
         return;
     g_context.ContextFlags = CONTEXT_FULL;
     m_sys.GetRegisters(thread, g_context);
-    g_context.Eip = address;
+    g_context.Eip = m_image.ToProcess(address);
     m_sys.SetRegisters(thread, g_context);
 }
 
 void CDebugEngine::CaptureRegisters()
 {
+    m_state.m_dwFaultAddress = g_debugEvent.dwExceptionAddress;
     HANDLE thread = EventThread();
     if (thread == NULL)
         return;
@@ -590,7 +619,7 @@ int CDebugEngine::StopDebuggee()
     if (g_nStopStage == 0) {
         // A message loop on that thread can end the program by itself; meanwhile
         // nothing is counted and nothing of the engine's stays in its code.
-        m_sys.PostQuit(IsTargetEvent() ? g_debugEvent.dwThreadId : s_dwMainThreadId);
+        m_sys.PostQuit(s_dwTargetId, s_dwMainThreadId);
         RemoveAllBreakpoints();
         s_dwQuitTick = m_sys.TickCount();
         g_nStopStage = 1;
@@ -608,5 +637,7 @@ int CDebugEngine::StopDebuggee()
         g_nStopStage = 2;
         return 1;
     }
-    return 0;
+    // Ended: its threads' exits come, then its own, which is let go so that
+    // the system closes its handles; a silent wait means there is no more.
+    return g_debugEvent.dwDebugEventCode != 0;
 }

@@ -9,6 +9,10 @@
 // A point is therefore counted at most once between two breakpoints of other
 // points, and every breakpoint costs the debuggee a single debug event.
 //
+// Every address the engine keeps, plants, removes or looks up is the listing's;
+// CImageBoundary alone turns it into the process's, for an image the system
+// has loaded elsewhere than the listing's base.
+//
 // Only the target's own process is ever planted. The processes it starts
 // are let go at once (they then run as if never debugged, and outlive the
 // run); while one still reports events, they are passed on untouched.
@@ -17,6 +21,7 @@
 #include <vector>
 
 #include "debugger/DebugPlatform.h"
+#include "debugger/ImageBoundary.h"
 #include "debugger/TraceState.h"
 #include "framework/CMapPtrToPtr.h"
 #include "listing/ListingRecord.h"
@@ -100,10 +105,12 @@ private:
     void Rewind(DWORD address);
     void CaptureRegisters();
     void DetachOthers();
+    BOOL ListingInImage();
 
     CTraceState& m_state;
     CPointMaps& m_maps;
-    IDebugPlatform& m_sys;
+    CImageBoundary m_image; // the system, seen in the listing's addresses
+    IDebugPlatform& m_sys;  // m_image
     DWORD m_dwContinueStatus = 0;
     DWORD m_dwTimeout = 0;
     std::vector<DWORD> m_batch; // reused: an iteration allocates nothing once it has grown

@@ -40,6 +40,7 @@ struct DebugEvent {
     HANDLE hProcess;
     HANDLE hThread;
     DWORD dwStartAddress;
+    DWORD dwImageBase; // CREATE_PROCESS_DEBUG_EVENT: where the image really lies, 0 when not told
     DWORD dwExitCode; // EXIT_PROCESS_DEBUG_EVENT
 };
 
@@ -60,8 +61,9 @@ public:
     virtual BOOL SetRegisters(HANDLE hThread, const CONTEXT& context) = 0;
 
     virtual void CloseFile(HANDLE hFile) = 0;
-    // WM_QUIT to a thread of the debuggee, for a program with a message loop there.
-    virtual void PostQuit(DWORD dwThreadId) = 0;
+    // WM_QUIT to the thread that owns the process's main window, for a program
+    // with a message loop there; to its main thread when it shows no window.
+    virtual void PostQuit(DWORD dwProcessId, DWORD dwMainThreadId) = 0;
     // Ends the process (exit code 0); FALSE when it could not be opened or ended.
     virtual BOOL Terminate(DWORD dwProcessId) = 0;
     // Stops debugging the process, which runs on as if never debugged.

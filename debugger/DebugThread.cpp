@@ -11,7 +11,7 @@ static UINT DebugThreadProc(LPVOID pParam)
 {
     CTracerDlg* dlg = static_cast<CTracerDlg*>(pParam);
     ::SetDebugErrorLevel(0);
-    CWin32DebugPlatform platform(dlg->m_strCommandLine, dlg->m_hWndDlg);
+    CWin32DebugPlatform platform(dlg->TargetPath(), dlg->m_strCommandLine, dlg->m_hWndDlg);
     CDebugEngine engine(*dlg, *dlg, platform);
     return static_cast<UINT>(engine.Run());
 }
@@ -19,8 +19,10 @@ static UINT DebugThreadProc(LPVOID pParam)
 int CTracerDlg::StartDebugThread()
 {
     // Created suspended, so that the dialog owns the object (its handle stays
-    // valid after the thread ends) before the thread can run.
-    SECURITY_ATTRIBUTES security = {sizeof security, NULL, TRUE};
+    // valid after the thread ends) before the thread can run. Its handle is
+    // not inheritable: the debuggee, perhaps a hostile program, gets no
+    // handle to the tracer's own thread.
+    SECURITY_ATTRIBUTES security = {sizeof security, NULL, FALSE};
     m_pDebugThread = AfxBeginThread(DebugThreadProc, this, THREAD_PRIORITY_ABOVE_NORMAL, 0, CREATE_SUSPENDED, &security);
     if (m_pDebugThread == NULL)
         return 0;

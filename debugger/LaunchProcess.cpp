@@ -33,7 +33,7 @@ static const char* LaunchErrorText(DWORD error)
     }
 }
 
-int LaunchProcess(const CString& commandLine, int flags, HWND owner)
+int LaunchProcess(const CString& program, const CString& commandLine, int flags, HWND owner)
 {
     const bool debuggee = (flags & 1) != 0;
 
@@ -61,7 +61,7 @@ int LaunchProcess(const CString& commandLine, int flags, HWND owner)
     creationFlags |= debuggee ? (DEBUG_PROCESS | NORMAL_PRIORITY_CLASS) : HIGH_PRIORITY_CLASS;
 
     ZeroMemory(&g_processInfo, sizeof g_processInfo);
-    if (::CreateProcessA(NULL, &s_commandLine[0], NULL, NULL, TRUE, creationFlags, NULL, NULL, &g_startupInfo,
+    if (::CreateProcessA(program, &s_commandLine[0], NULL, NULL, TRUE, creationFlags, NULL, NULL, &g_startupInfo,
                          &g_processInfo)) {
         if (debuggee) {
             // The debug engine takes its handles from the debug events.

@@ -12,4 +12,7 @@
 extern STARTUPINFOA g_startupInfo;
 extern PROCESS_INFORMATION g_processInfo;
 
-int LaunchProcess(const CString& commandLine, int flags, HWND owner);
+// `program` is the full path of the file to run: never one of the same name
+// found elsewhere (the tracer's own folder, the search path). The command
+// line's first item is its quoted name, which the program sees.
+int LaunchProcess(const CString& program, const CString& commandLine, int flags, HWND owner);

@@ -34,6 +34,12 @@ struct CTraceState {
     // that the window resumes the thread for exactly that report.
     std::atomic<int> m_bReportPending{0};
     std::atomic<DWORD> m_dwDebuggeeId{0};      // process id of the live run's debuggee, 0 when none
+    // The target's image base less the listing's, 0 where it lies at the listing's base.
+    std::atomic<DWORD> m_dwImageShift{0};
+    // The reported exception's address in the listing's terms (the registers are the process's).
+    std::atomic<DWORD> m_dwFaultAddress{0};
+    // No listed address lies in the target's memory: nothing could be planted.
+    std::atomic<int> m_bListingOutside{0};
 
     // The wanted flag of kind index 0..4 (Call Ptr, Call, Jmp Ptr, Jmp, Str Data).
     int WantedKind(int index) const

@@ -4,7 +4,7 @@
 
 int CWin32DebugPlatform::Launch()
 {
-    return LaunchProcess(m_commandLine, 1, m_hWndDlg);
+    return LaunchProcess(m_program, m_commandLine, 1, m_hWndDlg);
 }
 
 BOOL CWin32DebugPlatform::WaitForEvent(DebugEvent& event, DWORD dwMilliseconds)
@@ -30,6 +30,7 @@ BOOL CWin32DebugPlatform::WaitForEvent(DebugEvent& event, DWORD dwMilliseconds)
         event.hProcess = raw.u.CreateProcessInfo.hProcess;
         event.hThread = raw.u.CreateProcessInfo.hThread;
         event.dwStartAddress = reinterpret_cast<DWORD>(raw.u.CreateProcessInfo.lpStartAddress);
+        event.dwImageBase = reinterpret_cast<DWORD>(raw.u.CreateProcessInfo.lpBaseOfImage);
         break;
     case LOAD_DLL_DEBUG_EVENT:
         event.hFile = raw.u.LoadDll.hFile;
@@ -76,9 +77,46 @@ void CWin32DebugPlatform::CloseFile(HANDLE hFile)
     ::CloseHandle(hFile);
 }
 
-void CWin32DebugPlatform::PostQuit(DWORD dwThreadId)
+namespace {
+
+// The process's main window: a visible top-level window that no other owns,
+// else any top-level window of the process.
+struct WindowSearch {
+    DWORD dwProcessId;
+    DWORD dwMainWindowThread;
+    DWORD dwAnyWindowThread;
+};
+
+BOOL CALLBACK FindWindowThread(HWND hWnd, LPARAM lParam)
 {
-    ::PostThreadMessageA(dwThreadId, WM_QUIT, 0, 0);
+    WindowSearch& search = *reinterpret_cast<WindowSearch*>(lParam);
+    DWORD dwProcessId = 0;
+    DWORD dwThreadId = ::GetWindowThreadProcessId(hWnd, &dwProcessId);
+    if (dwProcessId != search.dwProcessId)
+        return TRUE;
+    if (search.dwAnyWindowThread == 0)
+        search.dwAnyWindowThread = dwThreadId;
+    if (::IsWindowVisible(hWnd) && ::GetWindow(hWnd, GW_OWNER) == NULL) {
+        search.dwMainWindowThread = dwThreadId;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+} // namespace
+
+void CWin32DebugPlatform::PostQuit(DWORD dwProcessId, DWORD dwMainThreadId)
+{
+    // The thread of the event at hand is often one without a queue (the
+    // loader's workers on Windows 10 and 11): the message would be lost and the
+    // program ended only after a whole wait.
+    WindowSearch search = {dwProcessId, 0, 0};
+    ::EnumWindows(FindWindowThread, reinterpret_cast<LPARAM>(&search));
+    DWORD dwThreadId = search.dwMainWindowThread != 0 ? search.dwMainWindowThread
+                       : search.dwAnyWindowThread != 0 ? search.dwAnyWindowThread
+                                                       : dwMainThreadId;
+    if (!::PostThreadMessageA(dwThreadId, WM_QUIT, 0, 0) && dwThreadId != dwMainThreadId)
+        ::PostThreadMessageA(dwMainThreadId, WM_QUIT, 0, 0);
 }
 
 BOOL CWin32DebugPlatform::Terminate(DWORD dwProcessId)

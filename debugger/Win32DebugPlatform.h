@@ -10,7 +10,11 @@
 
 class CWin32DebugPlatform : public IDebugPlatform {
 public:
-    CWin32DebugPlatform(const CString& commandLine, HWND hWndDlg) : m_commandLine(commandLine), m_hWndDlg(hWndDlg) {}
+    // `program` is the target's full path, `commandLine` begins with its quoted name.
+    CWin32DebugPlatform(const CString& program, const CString& commandLine, HWND hWndDlg)
+        : m_program(program), m_commandLine(commandLine), m_hWndDlg(hWndDlg)
+    {
+    }
 
     int Launch() override;
     BOOL WaitForEvent(DebugEvent& event, DWORD dwMilliseconds) override;
@@ -20,7 +24,7 @@ public:
     BOOL GetRegisters(HANDLE hThread, CONTEXT& context) override;
     BOOL SetRegisters(HANDLE hThread, const CONTEXT& context) override;
     void CloseFile(HANDLE hFile) override;
-    void PostQuit(DWORD dwThreadId) override;
+    void PostQuit(DWORD dwProcessId, DWORD dwMainThreadId) override;
     BOOL Terminate(DWORD dwProcessId) override;
     BOOL Detach(DWORD dwProcessId) override;
     void PostCommand(UINT nID) override;
@@ -29,6 +33,7 @@ public:
     DWORD TickCount() override { return ::GetTickCount(); }
 
 private:
+    CString m_program;
     CString m_commandLine;
     HWND m_hWndDlg;
 };

@@ -16,6 +16,8 @@
 #pragma once
 
 #include <windows.h>
+
+#include <string>
 #include <commdlg.h>
 
 class IUiSeam {
@@ -30,8 +32,15 @@ IUiSeam* AfxSetUiSeam(IUiSeam* seam);
 
 // MessageBoxA through the seam. Code that would call MessageBoxA calls this.
 int AfxShowMessageBox(HWND owner, LPCSTR text, LPCSTR caption, UINT type);
-// GetOpenFileNameA / GetSaveFileNameA through the seam; TRUE when a file was chosen.
+// The open or save dialog through the seam; TRUE when a file was chosen. The
+// system's dialog is shown in its wide form, and the path handed back is one
+// the code page can spell (AfxCodePagePath).
 BOOL AfxShowFileDialog(BOOL open, OPENFILENAMEA& ofn);
+// A path in the code page: as it is where the code page spells it; else its
+// short (8.3) form where the volume keeps short names (for a file still to be
+// made, its folder's short form and its own name); else with a '?', which no
+// file name holds, for each character lost.
+std::string AfxCodePagePath(const std::wstring& path);
 
 // The framework's message box: owned by the main window, the application's
 // title (AfxGetAppName) as caption. A box without an icon flag gets

@@ -68,6 +68,21 @@ DWORD RecordLength(const BYTE* rec, const BYTE* end)
     return static_cast<DWORD>(end - 1 - rec);
 }
 
+// Columns 1-8 of a code line: the address as eight hexadecimal digits. A line
+// beginning ":0" is one whatever follows, as it always was; an image based at
+// 0x10000000 or above lists its addresses with another first digit.
+bool IsCodeLine(const BYTE* rec)
+{
+    if (rec[1] != ':')
+        return false;
+    if (rec[2] == '0')
+        return true;
+    for (int i = 2; i < 10; ++i)
+        if (HexDigit(rec[i]) < 0)
+            return false;
+    return true;
+}
+
 void PutDword(BYTE* at, DWORD value)
 {
     at[0] = static_cast<BYTE>(value);
@@ -85,6 +100,8 @@ int ConvertListing(char* view, DWORD size, CPointMaps& maps)
     BYTE* const base = reinterpret_cast<BYTE*>(view);
     BYTE* const end = base + size;
     base[0] = listingConvertedMark;
+    maps.m_dwListingBase = 0;
+    bool baseFound = false;
 
     int nPoints = 0;
     CPointBatch batch(maps);
@@ -97,8 +114,16 @@ int ConvertListing(char* view, DWORD size, CPointMaps& maps)
             continue;
 
         bool isStr = len >= listingFieldsLen && std::memcmp(rec + 24, "Stri", 4) == 0;
-        bool isCode = len >= listingFieldsLen && rec[1] == ':' && rec[2] == '0';
+        bool isCode = len >= listingFieldsLen && IsCodeLine(rec);
         if (!isStr && !isCode) {
+            DWORD listedBase;
+            if (len > 0 && ListingBaseLine(reinterpret_cast<const char*>(rec + 1), len - 1, listedBase)) {
+                rec[1] = kindNone; // the ';': the line is kept as a record of no kind
+                if (!baseFound)
+                    maps.m_dwListingBase = listedBase;
+                baseFound = true;
+                continue;
+            }
             std::memset(rec + 1, 0, len - 1);
             continue;
         }
@@ -126,7 +151,8 @@ int ConvertListing(char* view, DWORD size, CPointMaps& maps)
             // string then gets address 0 and an empty address text, as after any
             // other line that is no point.
             if (prev != rec) {
-                if (prev[0] >= listingFieldsLen) {
+                // Fields carry their mark; a kept base line has none.
+                if (prev[0] >= listingFieldsLen && std::memcmp(prev + 32, "Ok\n", 3) == 0) {
                     const BYTE* zero = static_cast<const BYTE*>(std::memchr(prev + 2, 0, 8));
                     size_t n = zero ? static_cast<size_t>(zero - (prev + 2)) : 8;
                     std::memcpy(rec + 2, prev + 2, n);

@@ -17,6 +17,8 @@ int IndexListing(char* view, DWORD size, CPointMaps& maps, int* pnCorrupt)
     BYTE* const base = reinterpret_cast<BYTE*>(view);
     BYTE* const end = base + size;
     CPointBatch batch(maps);
+    maps.m_dwListingBase = 0;
+    bool baseFound = false;
     for (BYTE* rec = base + 1; rec < end;) {
         DWORD len = rec[0];
         if (end - rec <= static_cast<ptrdiff_t>(len)) {
@@ -27,6 +29,11 @@ int IndexListing(char* view, DWORD size, CPointMaps& maps, int* pnCorrupt)
         BYTE* next = rec + len + 1;
         // An empty record (the last byte of a converted file) has no kind byte.
         if (len == 0 || rec[1] == kindNone) {
+            DWORD listedBase;
+            if (!baseFound && len > 0 && ListingBaseLine(reinterpret_cast<const char*>(rec + 1), len - 1, listedBase)) {
+                maps.m_dwListingBase = listedBase;
+                baseFound = true;
+            }
             rec = next;
             continue;
         }

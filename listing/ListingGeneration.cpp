@@ -21,6 +21,7 @@ static const char kBadFormat[] = "[ %s ]\n  The file has a bad format !";
 static const char kNotThere[] = "[ %s ]\n  The file does not exist !";
 static const char kNotWritten[] = "[ %s ]\n  The file could not be written !";
 static const char kInTheWay[] = "[ %s ]\n  The file already exists !";
+static const char kFolderNotWritten[] = "[ %s ]\n  The folder cannot be written !";
 
 static int ListingFailure(CTracerDlg& dlg, const char* format, const CString& path)
 {
@@ -183,18 +184,32 @@ static void CloseBatchHandles()
     g_processInfo.hThread = NULL;
 }
 
-// Has the disassembler write the listing; 2 with the fresh listing open, 0
-// after a message. Nothing is left in the target's folder.
-static int GenerateListing(CTracerDlg& dlg, const CString& startDir, const CString& listingPath)
+// A folder where this user may create files: one is made and deleted again.
+static bool CanWriteIn(const CString& folder)
 {
-    CString disassembler = startDir + "Korvane.dll";
-    if (!Exists(disassembler))
-        return ListingFailure(dlg, kNotThere, disassembler);
-    if (!Exists(dlg.m_strTargetName))
-        return ListingFailure(dlg, kNotThere, FullPath(dlg.m_strTargetName));
+    char probe[MAX_PATH];
+    if (::GetTempFileNameA(folder, "krv", 0, probe) == 0)
+        return false;
+    ::DeleteFileA(probe);
+    return true;
+}
+
+static CString CurrentDirectory()
+{
+    char dir[MAX_PATH];
+    DWORD n = ::GetCurrentDirectoryA(sizeof dir, dir);
+    return (n > 0 && n < sizeof dir) ? CString(dir) : CString(".");
+}
+
+// Runs the batch in the current directory, with the disassembler given
+// `target`; 2 with the fresh listing open, 0 after a message. Nothing is left
+// in that directory.
+static int RunDisassembler(CTracerDlg& dlg, const CString& disassembler, const CString& target,
+                           const CString& listingPath)
+{
     // Files of the user's that happen to carry these names (the target
     // itself, perhaps) would be overwritten and deleted.
-    CString batch = BatchText(disassembler, dlg.m_strTargetName, listingPath);
+    CString batch = BatchText(disassembler, target, listingPath);
     if (Exists("temp.bat")) {
         CString written = batch;
         written.Replace("\n", "\r\n");
@@ -207,13 +222,16 @@ static int GenerateListing(CTracerDlg& dlg, const CString& startDir, const CStri
             return ListingFailure(dlg, kInTheWay, FullPath("temp.exe"));
     }
 
+    CString batchPath = FullPath("temp.bat");
     if (!WriteBatch(batch)) {
-        CString batchPath = FullPath("temp.bat");
         ScrubTemporaryFiles();
         return ListingFailure(dlg, kNotWritten, batchPath);
     }
 
-    if (LaunchProcess("temp.bat", 0, dlg.m_hWndDlg)
+    // The batch by its full path: a "temp.bat" in the tracer's own folder or on
+    // the search path is never the one run (the command interpreter looks in
+    // the current directory first).
+    if (LaunchProcess(batchPath, "\"temp.bat\"", 0, dlg.m_hWndDlg)
         && ::WaitForSingleObject(g_processInfo.hProcess, g_dwListingWaitMs) == WAIT_TIMEOUT) {
         EndBatch(g_processInfo);
         CloseBatchHandles();
@@ -235,6 +253,33 @@ static int GenerateListing(CTracerDlg& dlg, const CString& startDir, const CStri
         return ListingFailure(dlg, kBadFormat, listingPath);
     }
     return 2;
+}
+
+// Has the disassembler write the listing; 2 with the fresh listing open, 0
+// after a message. It runs in the target's folder, or, where that cannot be
+// written (Program Files for a user without elevation), in the archive folder
+// on the target's full path.
+static int GenerateListing(CTracerDlg& dlg, const CString& startDir, const CString& listingPath)
+{
+    CString disassembler = startDir + "Korvane.dll";
+    if (!Exists(disassembler))
+        return ListingFailure(dlg, kNotThere, disassembler);
+    if (!Exists(dlg.m_strTargetName))
+        return ListingFailure(dlg, kNotThere, FullPath(dlg.m_strTargetName));
+    // The listing goes there, whichever folder the batch runs in.
+    CString archiveDir = dlg.m_strArchiveDir.Left(dlg.m_strArchiveDir.GetLength() - 1);
+    if (!CanWriteIn(archiveDir))
+        return ListingFailure(dlg, kFolderNotWritten, archiveDir);
+
+    CString targetDir = CurrentDirectory();
+    if (CanWriteIn(targetDir))
+        return RunDisassembler(dlg, disassembler, dlg.m_strTargetName, listingPath);
+    CString target = FullPath(dlg.m_strTargetName);
+    if (!::SetCurrentDirectoryA(archiveDir))
+        return ListingFailure(dlg, kFolderNotWritten, archiveDir);
+    int result = RunDisassembler(dlg, disassembler, target, listingPath);
+    ::SetCurrentDirectoryA(targetDir);
+    return result;
 }
 
 int CTracerDlg::OpenListing(int forArchive)

@@ -59,6 +59,9 @@ struct CPointMaps {
     CMapPtrToPtr m_mapJmp{10};
     CMapPtrToPtr m_mapStrData{10};
     CMapPtrToPtr m_mapAll{10};
+    // The image base the listing's addresses are of (its "; Image base" line);
+    // 0 for a listing that does not say, which is then taken as the process's.
+    DWORD m_dwListingBase = 0;
 
     // The kind map of check-box index 0..4.
     CMapPtrToPtr& KindMap(int index);
@@ -66,7 +69,7 @@ struct CPointMaps {
     // replacing what an earlier record of the same address left there.
     // FALSE (nothing entered) when the record's kind is no point kind.
     BOOL EnterPoint(ListingRecord* pRecord);
-    void RemoveAllPoints(); // empties the five kind maps and m_mapAll
+    void RemoveAllPoints(); // empties the five kind maps and m_mapAll; forgets the base
 };
 
 // The mark the conversion leaves in byte 0; the disassembler's listings start otherwise.
@@ -75,12 +78,19 @@ const BYTE listingConvertedMark = 0x27;
 // Records shorter than this carry no fields beyond len and kind.
 const DWORD listingFieldsLen = 35;
 
+// The header line naming the image base, "; Image base 00400000, ...": the
+// conversion keeps its text (kind 0, so every walk passes over it) for a
+// listing used again to know its base. TRUE with the base when the record
+// holding line text (from `text`, `chars` characters) is that line; the ';'
+// may already have been turned into the zero kind byte.
+BOOL ListingBaseLine(const char* text, DWORD chars, DWORD& base);
+
 // Turns a raw listing (lines ending in CR LF) in place into records and enters
 // every point into the maps. Returns the number of point records entered.
 int ConvertListing(char* view, DWORD size, CPointMaps& maps);
 
 // Walks a converted listing: resets savedByte and row of each record with a
-// kind and enters the point records into the maps; num, hits and comp stay as
+// kind and enters the point records into the maps (and the kept base); num, hits and comp stay as
 // stored. Returns the number of point records entered. Records that no
 // conversion could have written are counted in *pnCorrupt when it is given: a
 // len reaching past the file (the walk ends there), a kind on a record too short

@@ -1,5 +1,7 @@
 #include "listing/ListingRecord.h"
 
+#include <cstring>
+
 int KindIndex(BYTE kind)
 {
     switch (kind) {
@@ -34,4 +36,23 @@ void CPointMaps::RemoveAllPoints()
     for (int index = 0; index < 5; ++index)
         KindMap(index).RemoveAll();
     m_mapAll.RemoveAll();
+    m_dwListingBase = 0;
+}
+
+BOOL ListingBaseLine(const char* text, DWORD chars, DWORD& base)
+{
+    static const char head[] = " Image base "; // after the ';'
+    const DWORD headLen = sizeof head - 1;
+    if (chars < 1 + headLen + 8 || (text[0] != ';' && text[0] != 0) || std::memcmp(text + 1, head, headLen) != 0)
+        return FALSE;
+    DWORD value = 0;
+    for (const char* digit = text + 1 + headLen; digit != text + 1 + headLen + 8; ++digit) {
+        char c = *digit;
+        int n = c >= '0' && c <= '9' ? c - '0' : c >= 'A' && c <= 'F' ? c - 'A' + 10 : c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
+        if (n < 0)
+            return FALSE;
+        value = (value << 4) | static_cast<DWORD>(n);
+    }
+    base = value;
+    return TRUE;
 }

@@ -147,6 +147,11 @@ TEST_F(TraceCommandsTest, AFailedListingLeavesIdleWithTheNewNameAndNothingLoaded
     ExpectState(kIdle, "after the failed listing");
     EXPECT_EQ(dlg->m_strTargetName.Str() + "|" + Text(dlg->m_hWnd) + "|" + Loaded(),
               "tool.bin|Korvane -       [  ]||0|---") << "the new name kept, the title not refreshed, nothing loaded";
+    // A path the code page cannot spell (a '?' for each character lost): refused, named, nothing reset.
+    Attach("t\xE4?l.exe");
+    EXPECT_EQ(ui.MessageBoxes().back().text,
+              "[ " + m_targets + "\\t\xE4?l.exe ]\n  This path cannot be written in the system's code page !");
+    EXPECT_EQ(dlg->m_strTargetName.Str(), "tool.bin");
 }
 
 // Every command from its states, each state checked whole. "Attach File" takes
@@ -267,20 +272,35 @@ TEST_F(TraceCommandsTest, RunEndShowsAPendingExceptionWithTheRegisters)
                               "\nEDI  = 66666666\nEIP  = 77777777\nESP = 88888888\nEBP = 99999999\nEFL = AAAAAAAA";
     const std::string zeros = "\nEAX = 00000000\nEBX = 00000000\nECX = 00000000\nEDX = 00000000\nESI  = 00000000"
                               "\nEDI  = 00000000\nEIP  = 00000000\nESP = 00000000\nEBP = 00000000\nEFL = 00000000";
-    struct End { DWORD code; int exited; CONTEXT* registers; std::string text; }; // text "": no box
-    const End ends[] = {{0xC0000005, 0, &context, "STATUS_ACCESS_VIOLATION" + shown}, {0xE06D7363, 0, &context, shown},
-                        {0xC0000094, 0, NULL, "STATUS_INTEGER_DIVIDE_BY_ZERO" + zeros}, {0xC0000005, 1, &context, ""}};
+    // Where the image lies elsewhere than the listing's base, the faulting
+    // address as the listing has it follows the process's registers.
+    struct End { DWORD code; int exited; CONTEXT* registers; std::string text; DWORD shift, fault; }; // text "": no box
+    const End ends[] = {{0xC0000005, 0, &context, "STATUS_ACCESS_VIOLATION" + shown, 0, 0},
+                        {0xE06D7363, 0, &context, shown, 0, 0},
+                        {0xC0000094, 0, NULL, "STATUS_INTEGER_DIVIDE_BY_ZERO" + zeros, 0, 0},
+                        {0xC0000005, 1, &context, "", 0, 0},
+                        {0xC0000005, 0, &context, "STATUS_ACCESS_VIOLATION" + shown + "\nListing address = 00401234",
+                         0x76000000, 0x401234}};
     for (const End& end : ends) {
         SCOPED_TRACE(end.code);
         size_t boxes = ui.MessageBoxes().size();
         dlg->m_dwExceptionCode = end.code;
         dlg->m_bExited = end.exited;
         dlg->m_pExceptionContext = end.registers;
+        dlg->m_dwImageShift = end.shift;
+        dlg->m_dwFaultAddress = end.fault;
         dlg->OnDebugEnd();
         EXPECT_EQ(Boxes(boxes),
                   end.text.empty() ? "" : Box(end.text, "The process has terminated abnormally!", MB_SETFOREGROUND));
         ExpectState(kEnded, "after the run end");
     }
+    // A run that could plant nothing, since no listed address lies in the program, says so at its end.
+    size_t boxes = ui.MessageBoxes().size();
+    dlg->m_bExited = 1;
+    dlg->m_bListingOutside = 1;
+    dlg->OnDebugEnd();
+    EXPECT_EQ(Boxes(boxes), Box("[ prog.exe ]\n  No address of the listing lies in the program: nothing could be traced !",
+                                "The listing does not fit the program", MB_SETFOREGROUND));
 }
 
 } // namespace

@@ -1,6 +1,7 @@
 // The window framework where the dialog's own tests would miss a fault: the
 // bounds of a control range, a window that outlives its object, a modal run,
-// long list texts and a suspended worker thread.
+// long list texts, a suspended worker thread and a chosen path the code page
+// cannot spell.
 #include <gtest/gtest.h>
 
 #include "tests/app/DialogFixture.h"
@@ -19,6 +20,26 @@ TEST_F(FrameworkTest, ARangeTakesBothItsEndsAndOnlyItsCode)
             ::SendMessageA(dlg->m_hWnd, WM_COMMAND, MAKEWPARAM(id, code), reinterpret_cast<LPARAM>(Item(id)));
             EXPECT_EQ(dlg->m_bRearm, code == BN_CLICKED && id >= IDC_CALL_PTR && id <= IDC_SINGLE_STEP) << id << " " << code;
         }
+}
+
+// A path named in another script (Japanese here, on a Western code page)
+// comes back in its short form, which opens the same file.
+TEST(WindowFramework, APathOutsideTheCodePageIsGivenInAFormThatOpens)
+{
+    wchar_t temp[MAX_PATH];
+    ASSERT_GT(::GetTempPathW(MAX_PATH, temp), 0u);
+    const std::wstring folder = std::wstring(temp) + L"korvane \x65E5\x672C\x8A9E", file = folder + L"\\prog.exe";
+    ::CreateDirectoryW(folder.c_str(), NULL);
+    HANDLE made = ::CreateFileW(file.c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL);
+    ASSERT_NE(made, INVALID_HANDLE_VALUE);
+    ::CloseHandle(made);
+    const std::string path = AfxCodePagePath(file);
+    HANDLE opened = ::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
+    EXPECT_NE(opened, INVALID_HANDLE_VALUE) << path;
+    EXPECT_EQ(path.find('?'), std::string::npos) << path;
+    ::CloseHandle(opened);
+    ::DeleteFileW(file.c_str());
+    ::RemoveDirectoryW(folder.c_str());
 }
 
 TEST(WindowFramework, AWindowThatOutlivesItsObjectNoLongerReachesIt)

@@ -24,14 +24,15 @@ protected:
     // breakpoint in ntdll), as "Start Process" leaves the state, with the kinds
     // wanted (a string of C c J j s); the points stay. Booted: created, a DLL
     // loaded, the system's initial breakpoint taken; its own code is next.
-    void Fresh(const std::string& kinds, bool boot = true)
+    // The image lies `shift` bytes from the listing's base, 0x400000.
+    void Fresh(const std::string& kinds, bool boot = true, DWORD shift = 0)
     {
         fake = FakeDebuggee();
         fake.state = &state;
         std::vector<BYTE> code(3 * 4096);
         for (size_t i = 0; i < code.size(); ++i)
             code[i] = BYTE(i * 37 + 11) == 0xCC ? 0x90 : BYTE(i * 37 + 11);
-        fake.Map(kCode, code);
+        fake.Map(kCode + shift, code);
         fake.Map(kNtdll, {0xCC, 0xC3});
         fake.onReport = [this] { Count(); };
         for (char kind : std::string("CcJjs"))
@@ -44,7 +45,7 @@ protected:
         hits.clear();
         exceptions.clear();
         if (boot) {
-            fake.Create(kStart);
+            fake.Create(kStart + shift, 0x400000 + shift);
             fake.LoadDll();
             fake.Exec(kMain, {kNtdll});
         }
@@ -281,7 +282,11 @@ TEST_F(EngineTest, ACancelEndsTheDebuggeeInStages)
             EXPECT_EQ(fake.memory, fake.image) << "nothing of the engine's left in the program";
         }
     };
-    fake.Exec(kMain, {A, B, A, B, A});
+    // The hit is a worker's: the quit goes to the main thread all the same, and
+    // the threads' exits after the end do not end the run before the process's.
+    fake.CreateThread(2);
+    fake.CreateThread(3);
+    fake.Exec(2, {A, B, A, B, A});
     EXPECT_EQ(Run(), 1);
     EXPECT_EQ(hits.size(), 1u);
     EXPECT_EQ(fake.quits, Addresses{kMain});
@@ -316,6 +321,52 @@ TEST_F(EngineTest, ACancelEndsTheDebuggeeInStages)
     Cancel();
     EXPECT_EQ(Run(), 0);
     EXPECT_EQ(fake.terminated.size(), 1u);
+}
+
+// An image the system put elsewhere than the listing's base: the same counts
+// on the same records, the program's bytes read and written only where it
+// lies, the exception's registers the process's and its address the
+// listing's. A listing none of whose addresses lies in the process (here one
+// that does not name its base) plants nothing, and the run says so.
+TEST_F(EngineTest, ARelocatedImageCountsAsAtItsOwnBase)
+{
+    for (DWORD at : {A, B, C, kStart})
+        Point(at == B ? 'j' : at == C ? 's' : 'c', at);
+    std::vector<Addresses> seen;
+    for (DWORD shift : {0u, 0x1350000u, 0u - 0x3F0000u, 0x9D00000u}) {
+        SCOPED_TRACE(shift);
+        maps.m_dwListingBase = shift == 0x9D00000u ? 0 : 0x400000;
+        Fresh("cjs", true, shift);
+        DWORD eip = 0, fault = 0; // as the report shows them
+        fake.onReport = [&] {
+            Count();
+            if (state.m_dwExceptionCode != 0) {
+                eip = state.m_pExceptionContext.load()->Eip;
+                fault = state.m_dwFaultAddress;
+            }
+        };
+        fake.Exec(kMain, {kStart + shift, A + shift, B + shift, A + shift, C + shift, kStart + shift});
+        fake.Raise(EXCEPTION_ACCESS_VIOLATION, B + shift + 2);
+        fake.Exec(kMain, {B + shift, A + shift});
+        fake.ExitProcess();
+        EXPECT_EQ(Run(), 1);
+        seen.push_back(hits);
+        if (maps.m_dwListingBase == 0) {
+            EXPECT_EQ(hits, Addresses());
+            EXPECT_EQ(state.m_bListingOutside, 1);
+            EXPECT_EQ(fake.memory, fake.image);
+            continue;
+        }
+        EXPECT_EQ(state.m_bListingOutside, 0);
+        EXPECT_EQ(state.m_dwImageShift, shift);
+        EXPECT_EQ(exceptions, Addresses{EXCEPTION_ACCESS_VIOLATION});
+        EXPECT_EQ(eip, B + shift + 2) << "the process's registers";
+        EXPECT_EQ(fault, B + 2) << "the listing's address";
+        EXPECT_EQ(g_savedByte, Own(kStart + shift));
+    }
+    EXPECT_EQ(seen[0], (Addresses{kStart, A, B, A, C, kStart, B, A}));
+    EXPECT_EQ(seen[1], seen[0]);
+    EXPECT_EQ(seen[2], seen[0]);
 }
 
 // Planting a page at a time leaves the memory that one byte at a time leaves,

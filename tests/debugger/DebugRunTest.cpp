@@ -9,7 +9,9 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <map>
 
+#include "bench/BenchTarget.h"
 #include "debugger/DebugEngine.h"
 #include "debugger/Win32DebugPlatform.h"
 #include "tests/app/DialogFixture.h"
@@ -56,7 +58,7 @@ protected:
         std::filesystem::create_directories(kWork + "\\start\\AR");
         std::filesystem::create_directories(kTargets);
         ::CopyFileA(RUN_DISASSEMBLER, (kWork + "\\start\\Korvane.dll").c_str(), FALSE);
-        for (const char* name : {"counts.exe", "threads.exe", "faults.exe", "waiter.exe"})
+        for (const char* name : {"counts.exe", "threads.exe", "faults.exe", "waiter.exe", "handles.exe"})
             ::CopyFileA((std::string(RUN_TARGETS "\\") + name).c_str(), (kTargets + "\\" + name).c_str(), FALSE);
     }
     void SetUp() override
@@ -361,11 +363,12 @@ TEST_F(DebugRunTest, StopContinueSkipKindsCancelAndCloseALiveRun)
 }
 
 // A debuggee without events: a pause takes one wait at most; a cancel posts
-// WM_QUIT, which a message loop obeys, and ends one that does not listen.
+// WM_QUIT, which a message loop obeys (on the thread of the program's window,
+// of several), and ends one that does not listen.
 TEST_F(DebugRunTest, SilentDebuggeesAndEscDuringALiveRun)
 {
     Attach("waiter.exe", "cs");
-    for (const char* mode : {"sleep", "loop"}) {
+    for (const char* mode : {"sleep", "loop", "window"}) {
         SCOPED_TRACE(mode);
         Start(mode);
         HANDLE debuggee = OpenDebuggee(SYNCHRONIZE);
@@ -377,7 +380,9 @@ TEST_F(DebugRunTest, SilentDebuggeesAndEscDuringALiveRun)
         RunToEnd(10000);
         EXPECT_EQ(::WaitForSingleObject(debuggee, 5000), WAIT_OBJECT_0);
         ::CloseHandle(debuggee);
-        EXPECT_EQ(g_dwExitCode, std::string(mode) == "loop" ? 5u : 0u) << "quit by itself, or ended";
+        const std::string m = mode;
+        EXPECT_EQ(g_dwExitCode, m == "loop" ? 5u : m == "window" ? 6u : 0u) << "quit by itself, or ended";
+        EXPECT_EQ(dlg->m_bExited, 1) << "an exited run";
     }
     Start("spin");
     ASSERT_TRUE(WaitFor([&] { return dlg->m_nHitSeq > 10; }));
@@ -416,7 +421,10 @@ TEST_F(DebugRunTest, ChildrenRunOnUntracedAndOutliveTheRun)
 class SnapshotPlatform : public CWin32DebugPlatform {
 public:
     SnapshotPlatform(CTraceState& state, DWORD low, DWORD high)
-        : CWin32DebugPlatform("counts.exe snap.txt", NULL), m_state(state), m_low(low), m_high(high) {}
+        : CWin32DebugPlatform((kTargets + "\\counts.exe").c_str(), "\"counts.exe\" snap.txt", NULL), m_state(state),
+          m_low(low), m_high(high)
+    {
+    }
     void ContinueEvent(DWORD pid, DWORD tid, DWORD status) override
     {
         if (snapshots.size() < 2) {
@@ -437,6 +445,77 @@ private:
     CTraceState& m_state;
     DWORD m_low, m_high;
 };
+
+// The attached file is the one that runs, even with a program of the same
+// name in the tracer's own folder (looked in first for a bare name); and it
+// holds no handle to the tracer's threads or process, whatever small value it tries.
+TEST_F(DebugRunTest, TheAttachedFileRunsAndHoldsNoHandleOfTheTracer)
+{
+    const std::string decoy = std::string(RUN_TARGETS "\\") + "decoy.exe";
+    ASSERT_TRUE(::CopyFileA((kTargets + "\\faults.exe").c_str(), decoy.c_str(), FALSE));
+    ASSERT_TRUE(::CopyFileA((kTargets + "\\counts.exe").c_str(), (kTargets + "\\decoy.exe").c_str(), FALSE));
+    Attach("decoy.exe", "c");
+    ::DeleteFileA((kTargets + "\\out.txt").c_str());
+    Start("out.txt");
+    RunToEnd();
+    const std::string traced = Result("out.txt");
+    const DWORD code = g_dwExitCode;
+    ::DeleteFileA(decoy.c_str());
+    EXPECT_NE(traced.find("alpha="), std::string::npos) << "counts.exe's results: " << traced;
+    EXPECT_EQ(code, Untraced("decoy.exe", "out.txt"));
+
+    Attach("handles.exe", "cs");
+    Start("handles.txt");
+    RunToEnd();
+    const std::string held = Result("handles.txt"), tracer = std::to_string(::GetCurrentProcessId());
+    EXPECT_NE(held.find("done"), std::string::npos);
+    EXPECT_EQ(held.find("of " + tracer + "\n"), std::string::npos) << held;
+    EXPECT_EQ(held.find("process " + tracer + "\n"), std::string::npos) << held;
+}
+
+// As on Windows, which loads a program marked DYNAMIC_BASE elsewhere than its
+// listing says: the listing made of a copy moved to another base (its
+// relocations applied, so that only its addresses differ), kept as the target's. Call and Jmp count exactly as in an ordinary run, at
+// the same listing offsets, and the program writes and ends the same.
+TEST_F(DebugRunTest, AListingMadeForAnotherBaseCountsAsAnOrdinaryRun)
+{
+    auto counts = [&](std::map<long, int>& hits, std::string& output) {
+        Attach("counts.exe", "cj");
+        Start("counts.txt 40");
+        RunToEnd();
+        Each(dlg->m_mapAll, [&](void*, ListingRecord* record) {
+            if (record->hits != 0)
+                hits[reinterpret_cast<char*>(record) - dlg->m_pListing] = record->hits;
+        });
+        output = Result("counts.txt");
+        EXPECT_EQ(NewBoxes(), "");
+        return g_dwExitCode;
+    };
+    std::map<long, int> ordinary, moved;
+    std::string ordinaryOutput, movedOutput;
+    const DWORD ordinaryCode = counts(ordinary, ordinaryOutput);
+    Click(IDC_CANCEL_BUTTON); // "Remove All"
+
+    // A name of the same length: the listing's records lie at the same offsets.
+    const std::string copy = kTargets + "\\countz.exe", ar = kWork + "\\start\\AR\\";
+    ASSERT_TRUE(::CopyFileA((kTargets + "\\counts.exe").c_str(), copy.c_str(), FALSE));
+    ASSERT_TRUE(RebaseTo(copy, 0x01C00000));
+    Attach("countz.exe", "cj");
+    ASSERT_EQ(dlg->m_dwListingBase, 0x01C00000u);
+    Click(IDC_CANCEL_BUTTON); // no run: back to "Attach File"
+    dlg->CloseListing();
+    ASSERT_TRUE(::CopyFileA((ar + "countz.dsm").c_str(), (ar + "counts.dsm").c_str(), FALSE));
+    std::filesystem::last_write_time(ar + "counts.dsm", std::filesystem::last_write_time(kTargets + "\\counts.exe") +
+                                                            std::chrono::hours(1));
+
+    const DWORD movedCode = counts(moved, movedOutput);
+    EXPECT_EQ(dlg->m_dwImageShift, 0x400000u - 0x01C00000u);
+    EXPECT_FALSE(ordinary.empty());
+    EXPECT_EQ(moved, ordinary);
+    EXPECT_EQ(movedOutput, ordinaryOutput);
+    EXPECT_EQ(movedCode, ordinaryCode);
+    ::DeleteFileA((ar + "counts.dsm").c_str()); // made anew for the other tests
+}
 
 // Planting a page at a time leaves in the debuggee's code exactly what one
 // byte at a time leaves, planted and removed again.

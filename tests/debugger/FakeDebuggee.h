@@ -28,7 +28,12 @@ public:
             image[address + DWORD(i)] = memory[address + DWORD(i)] = bytes[i];
     }
     // Creations and DLLs come with a file handle to be closed.
-    void Create(DWORD start) { Event(CREATE_PROCESS_DEBUG_EVENT, kTarget, kMain, 0, start); }
+    // The image at `base` (0: the system does not tell).
+    void Create(DWORD start, DWORD base = 0)
+    {
+        Event(CREATE_PROCESS_DEBUG_EVENT, kTarget, kMain, 0, start);
+        m_script.back().dwImageBase = base;
+    }
     void CreateChild(DWORD pid = kChild) { Event(CREATE_PROCESS_DEBUG_EVENT, pid, 50, 0, 0x400000); }
     void LoadDll(DWORD pid = kTarget) { Event(LOAD_DLL_DEBUG_EVENT, pid, 0, 0, 0); }
     void CreateThread(DWORD tid) { Event(CREATE_THREAD_DEBUG_EVENT, kTarget, tid, 0, 0); }
@@ -129,14 +134,22 @@ public:
     BOOL GetRegisters(HANDLE hThread, CONTEXT& context) override { context = threads[Id(hThread)]; return TRUE; }
     BOOL SetRegisters(HANDLE hThread, const CONTEXT& context) override { threads[Id(hThread)] = context; return TRUE; }
     void CloseFile(HANDLE hFile) override { closed.push_back(hFile); }
-    void PostQuit(DWORD dwThreadId) override { quits.push_back(dwThreadId); }
+    void PostQuit(DWORD dwProcessId, DWORD dwMainThreadId) override
+    {
+        if (dwProcessId != kTarget)
+            faults.push_back("quit posted to another process");
+        quits.push_back(dwMainThreadId);
+    }
     BOOL Terminate(DWORD dwProcessId) override
     {
         terminated.push_back(dwProcessId);
         if (!terminable)
             return FALSE;
-        // What is left of the program does not run; its exit is the next event.
+        // What is left of the program does not run; its threads' exits and its
+        // own are the next events.
         m_script.resize(m_next);
+        for (DWORD tid : live)
+            ExitThread(tid);
         ExitProcess(dwProcessId);
         return TRUE;
     }
@@ -200,6 +213,10 @@ private:
     }
     BOOL Deliver(const DebugEvent& event)
     {
+        if (event.dwProcessId == kTarget && event.dwDebugEventCode == CREATE_THREAD_DEBUG_EVENT)
+            live.insert(event.dwThreadId);
+        if (event.dwProcessId == kTarget && event.dwDebugEventCode == EXIT_THREAD_DEBUG_EVENT)
+            live.erase(event.dwThreadId);
         if (event.dwDebugEventCode == EXCEPTION_DEBUG_EVENT)
             threads[event.dwThreadId].Eip =
                 event.dwExceptionAddress + (event.dwExceptionCode == EXCEPTION_BREAKPOINT ? 1 : 0);
@@ -214,6 +231,7 @@ private:
     }
 
     std::map<DWORD, CONTEXT> threads;
+    std::set<DWORD> live; // the target's threads other than its main one
     std::vector<DebugEvent> m_script; // an instruction is a step without an event code
     size_t m_next = 0;
     int m_idle = 0, m_retries = 0;

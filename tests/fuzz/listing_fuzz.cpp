@@ -82,10 +82,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     std::vector<Entries> converted = CheckMaps(maps, listing.get(), size);
     Require(IsConvertedListing(listing.get(), static_cast<DWORD>(size)));
 
+    DWORD convertedBase = maps.m_dwListingBase;
     maps.RemoveAllPoints();
     int nCorrupt = -1;
     int nIndexed = IndexListing(listing.get(), static_cast<DWORD>(size), maps, &nCorrupt);
-    Require(nCorrupt == 0 && nIndexed == nConverted);
+    Require(nCorrupt == 0 && nIndexed == nConverted && maps.m_dwListingBase == convertedBase);
     Require(CheckMaps(maps, listing.get(), size) == converted);
 
     std::unique_ptr<char[]> raw(new char[size]);

@@ -2,6 +2,7 @@
 // hidden console, the debuggee's debug flag and closed handles.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 
 #include "debugger/LaunchProcess.h"
@@ -14,20 +15,21 @@ TEST(LaunchProcess, ErrorBoxNamesTheWholeCommandLineAndTheError)
     ScriptedUi ui;
     // A command line longer than the system takes fails with a code of no text of its own.
     const std::string tooLong(40000, 'a');
-    const std::pair<std::string, std::string> cases[] = {
-        {"\"no such program.exe\" -x y", "[ \"no such program.exe\" -x y ]\n  This file does not exist !"},
-        {"C:\\windows\\win.ini", "[ C:\\windows\\win.ini ]\n  The file has a bad format !"},
-        {tooLong, "[ " + tooLong + " ]\n  Unknown Error !"},
+    struct Case { std::string program, commandLine, text; };
+    const Case cases[] = {
+        {"no such program.exe", "\"no such program.exe\" -x y", "[ \"no such program.exe\" -x y ]\n  This file does not exist !"},
+        {"C:\\windows\\win.ini", "\"win.ini\"", "[ \"win.ini\" ]\n  The file has a bad format !"},
+        {tooLong, tooLong, "[ " + tooLong + " ]\n  Unknown Error !"},
     };
     HWND owner = ::GetDesktopWindow();
-    for (const auto& c : cases) {
+    for (const Case& c : cases) {
         for (int flags : {1, 0}) {
-            SCOPED_TRACE(c.first.substr(0, 40) + (flags ? " (debuggee)" : " (batch)"));
+            SCOPED_TRACE(c.commandLine.substr(0, 40) + (flags ? " (debuggee)" : " (batch)"));
             const size_t before = ui.MessageBoxes().size();
-            EXPECT_EQ(0, LaunchProcess(c.first.c_str(), flags, owner));
+            EXPECT_EQ(0, LaunchProcess(c.program.c_str(), c.commandLine.c_str(), flags, owner));
             const auto boxes = ui.MessageBoxes();
             ASSERT_EQ(before + 1, boxes.size());
-            EXPECT_TRUE(c.second == boxes.back().text) << boxes.back().text.substr(0, 60);
+            EXPECT_TRUE(c.text == boxes.back().text) << boxes.back().text.substr(0, 60);
             EXPECT_EQ("Could not create the debug process", boxes.back().caption);
             EXPECT_EQ(static_cast<UINT>(MB_SETFOREGROUND), boxes.back().type);
             EXPECT_EQ(owner, boxes.back().owner);
@@ -38,7 +40,10 @@ TEST(LaunchProcess, ErrorBoxNamesTheWholeCommandLineAndTheError)
 TEST(LaunchProcess, BatchRunsHiddenAndKeepsItsHandlesDebuggeeIsDebuggedWithout)
 {
     ScriptedUi ui;
-    ASSERT_EQ(1, LaunchProcess("cmd /c exit 7", 0, NULL));
+    char cmd[MAX_PATH];
+    ::GetSystemDirectoryA(cmd, MAX_PATH);
+    std::strcat(cmd, "\\cmd.exe");
+    ASSERT_EQ(1, LaunchProcess(cmd, "cmd /c exit 7", 0, NULL));
     EXPECT_EQ(68u, g_startupInfo.cb);
     EXPECT_STREQ("cmd /c exit 7", g_startupInfo.lpTitle);
     EXPECT_EQ(static_cast<DWORD>(STARTF_USESHOWWINDOW), g_startupInfo.dwFlags);
@@ -52,7 +57,7 @@ TEST(LaunchProcess, BatchRunsHiddenAndKeepsItsHandlesDebuggeeIsDebuggedWithout)
     EXPECT_TRUE(::CloseHandle(g_processInfo.hProcess));
 
     // A debuggee's handles are closed: its events come to this thread, the first its creation.
-    ASSERT_EQ(1, LaunchProcess("cmd /c exit 0", 1, NULL));
+    ASSERT_EQ(1, LaunchProcess(cmd, "cmd /c exit 0", 1, NULL));
     EXPECT_EQ(0u, g_startupInfo.dwFlags);
     EXPECT_EQ(NULL, g_processInfo.hProcess);
     EXPECT_EQ(NULL, g_processInfo.hThread);

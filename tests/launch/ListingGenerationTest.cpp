@@ -2,6 +2,7 @@
 // cmd and the real companion disassembler (or a stand-in for it).
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -73,7 +74,17 @@ protected:
 
 TEST_F(ListingTest, FirstLoadGeneratesConvertsAndListsStringData)
 {
-    ASSERT_EQ(1, Load(kProbe));
+    // A batch of the same name in the tracer's own folder, where a bare name is
+    // looked for first, is never the one run.
+    char self[MAX_PATH];
+    ::GetModuleFileNameA(NULL, self, MAX_PATH);
+    const std::string here = fs::path(self).parent_path().string(), decoy = here + "\\temp.bat";
+    ASSERT_TRUE(Write(decoy, "@echo decoy> \"%~dp0decoy.txt\"\r\n"));
+    ::DeleteFileA((here + "\\decoy.txt").c_str());
+    const int loaded = Load(kProbe);
+    ::DeleteFileA(decoy.c_str());
+    ASSERT_EQ(1, loaded);
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, ::GetFileAttributesA((here + "\\decoy.txt").c_str()));
     EXPECT_TRUE(OnlyTargetLeft());
     // Str Data is the one kind ticked: its points are the rows.
     EXPECT_EQ(dlg->m_mapStrData.GetCount(), RowCount());
@@ -208,7 +219,7 @@ TEST_F(ListingTest, EveryFailureIsShownInItsBoxAndLeavesNothingBehind)
          {{app, "Could not map view of file -- possible memory problem"}}, true},
         // Batch files run through the command processor that COMSPEC names.
         {kProbe, [&] { ::SetEnvironmentVariableA("COMSPEC", (work + "\\no such folder\\cmd.exe").c_str()); },
-         {{"Could not create the debug process", "[ temp.bat ]\n  Unknown Error !"}, {kDsm, "[ " + Listing(kListing) + bad}}},
+         {{"Could not create the debug process", "[ \"temp.bat\" ]\n  Unknown Error !"}, {kDsm, "[ " + Listing(kListing) + bad}}},
         // The stand-in sleeps, holding temp.bat open: unless it is ended, temp.bat stays.
         {"sleeper.exe", [&] { g_dwListingWaitMs = 1500; Write(targets + "\\sleeper.exe", "z"); ::CopyFileA(LAUNCH_STAND_IN, dll.c_str(), FALSE); },
          {{kDsm, "[ " + Listing("sleeper.dsm") + "(WAIT_TIMEOUT)" + bad}}},
@@ -239,6 +250,39 @@ TEST_F(ListingTest, EveryFailureIsShownInItsBoxAndLeavesNothingBehind)
         EXPECT_EQ(row.listingKept, ::GetFileAttributesA(Listing(stem + ".dsm").c_str()) != INVALID_FILE_ATTRIBUTES);
     }
     ::DeleteFileA(Listing("huge.dsm").c_str());
+}
+
+// Folders this user cannot write, made so outside Wine before the test runs
+// (the launch_locked_folders entry): a target's folder such as Program Files
+// without elevation is worked around, the disassembler run from the archive
+// folder on the target's full path; an archive folder is named as such.
+TEST_F(ListingTest, AFolderThatCannotBeWrittenIsWorkedAroundOrNamed)
+{
+    const std::string locked = LAUNCH_WORK "\\locked", folder = locked + "\\target", archive = locked + "\\AR";
+    if (std::getenv("KORVANE_LOCKED_FOLDERS") == nullptr)
+        GTEST_SKIP() << "run by the launch_locked_folders entry, which makes the folders";
+    char probe[MAX_PATH];
+    if (::GetTempFileNameA(folder.c_str(), "krv", 0, probe) != 0) {
+        ::DeleteFileA(probe);
+        GTEST_SKIP() << "this user writes the read-only folder all the same (root?)";
+    }
+    dlg->m_strTargetName = "probe.exe";
+    ASSERT_TRUE(::SetCurrentDirectoryA(folder.c_str()));
+    ASSERT_EQ(1, dlg->LoadListing(0)) << (ui.MessageBoxes().empty() ? "" : ui.MessageBoxes().back().text);
+    EXPECT_GT(RowCount(), 0);
+    char current[MAX_PATH];
+    ::GetCurrentDirectoryA(MAX_PATH, current);
+    EXPECT_EQ(folder, current) << "the target's folder current again";
+    for (const char* left : {"\\AR\\temp.bat", "\\AR\\temp.exe"})
+        EXPECT_EQ(INVALID_FILE_ATTRIBUTES, ::GetFileAttributesA((start + left).c_str())) << left;
+    dlg->CloseListing();
+    ::DeleteFileA(Listing("probe.dsm").c_str());
+
+    dlg->m_strArchiveDir = (archive + "\\").c_str();
+    EXPECT_EQ(0, Load(kProbe));
+    ASSERT_FALSE(ui.MessageBoxes().empty());
+    EXPECT_EQ(ui.MessageBoxes().back().text, "[ " + archive + " ]\n  The folder cannot be written !");
+    EXPECT_TRUE(OnlyTargetLeft());
 }
 
 } // namespace

@@ -30,7 +30,7 @@ TEST(ConvertListing, KindAndAddressOfEachLine)
         {CodeLine("00401020", "F2E800000000", "call 00401026"), 'c', "00401020", 0x401020}, // FF only in columns 10-11
         {CodeLine("00401018", "FFD0", "CALL eax"), 0, "00401018", 0x401018},
         {CodeLine("0040101C", "FFE0", "JMP eax"), 0, "0040101C", 0x40101C},
-        {CodeLine("1040101E", "E8", "call 0"), 0, "", 0}, // no ":0", no code line: cleared
+        {CodeLine("1040101E", "E8", "call 0"), 'c', "1040101E", 0x1040101E}, // eight hex digits: an image above 0x10000000
         {CodeLine("0040101A", "E8", "cali 0"), 0, "0040101A", 0x40101A},
         {CodeLine("0040101F", "90", "\"not a string line\""), 0, "0040101F", 0x40101F},
         {StrLine("call 00403000", "00401030"), 'c', "00401030", 0x401030}, // the call test wins, own address
@@ -47,6 +47,10 @@ TEST(ConvertListing, KindAndAddressOfEachLine)
         {StrLine("\"after empty\"", "00405555"), 's', "", 0},
         {StrLine("no quote"), 0, "        ", 0},
         {StrLine("\"after unquoted\""), 's', "        ", 0},
+        {CodeLine("FFFF0010", "EB00", "jmp FFFF0012"), 'j', "FFFF0010", 0xFFFF0010},
+        {StrLine("\"after high\""), 's', "FFFF0010", 0xFFFF0010},
+        {CodeLine("1040G01E", "E8", "call 0"), 0, "", 0}, // neither ":0" nor eight hex digits: cleared
+        {CodeLine(" 1401020", "E8", "call 0"), 0, "", 0},
     };
     std::vector<std::string> lines;
     for (const Row& row : rows) lines.push_back(row.line);
@@ -66,6 +70,47 @@ TEST(ConvertListing, KindAndAddressOfEachLine)
     EXPECT_EQ(c.Entry(c.maps.m_mapAll, 0x401000), c.offsets[2]);
     EXPECT_EQ(c.Entry(c.maps.m_mapStrData, 0x401005), c.offsets[21]);
     EXPECT_EQ(c.Entry(c.maps.m_mapStrData, 0), c.offsets[25]);
+}
+
+// An image at 0x10000000 or above lists the same records and points as one at
+// 0x00400000, at its own addresses. The line naming the image base is kept,
+// as a record of no kind, so that both passes give the base: the first such
+// line that is well formed. A listing without one has none.
+TEST(ConvertListing, AnyBaseListsTheSamePointsAndKeepsTheBase)
+{
+    auto listing = [](const std::string& top, const std::string& base) {
+        return Listing({";; Korvane disassembly listing", "; Image base " + base + ", entry point " + top + "401000, program",
+                        StrLine("\"after the base line: no address\""),
+                        CodeLine(top + "401000", "FF15E0404000", "call dword ptr [" + top + "4040E0]"), StrLine("\"s\""),
+                        CodeLine(top + "401006", "E8F5FFFFFF", "call " + top + "401000"),
+                        CodeLine(top + "40100B", "FF2500204000", "jmp dword ptr [" + top + "402000]"),
+                        CodeLine(top + "401011", "75F3", "jne " + top + "401006"),
+                        CodeLine(top + "401013", "6810204000", "push " + top + "402010"), StrLine("\"pushed\""),
+                        "; Image base 00010000, only the first base counts"});
+    };
+    struct Row { std::string top, base; DWORD listed; };
+    const Row rows[] = {{"00", "00400000", 0x400000}, {"10", "10400000", 0x10400000}, {"FF", "ff400000", 0xFF400000},
+                        {"10", "1040000G", 0x10000}, {"10", "1040000 ", 0x10000}};
+    Converted low(listing("00", "00400000"));
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.top + " " + row.base);
+        Converted c(listing(row.top, row.base));
+        EXPECT_EQ(c.layout, low.layout);
+        EXPECT_EQ(c.maps.m_dwListingBase, row.listed);
+        Snapshot shifted = SnapshotOf(low.maps, low.view);
+        for (auto& map : shifted)
+            for (auto& entry : map)
+                entry.first += entry.first ? std::stoul(row.top, nullptr, 16) << 24 : 0;
+        EXPECT_EQ(SnapshotOf(c.maps, c.view), shifted);
+        // Walked again: the same base.
+        c.maps.RemoveAllPoints();
+        EXPECT_EQ(c.maps.m_dwListingBase, 0u);
+        IndexListing(c.view.data(), static_cast<DWORD>(c.view.size()), c.maps);
+        EXPECT_EQ(c.maps.m_dwListingBase, row.listed);
+        EXPECT_EQ(SnapshotOf(c.maps, c.view), shifted);
+    }
+    EXPECT_STREQ(low.Record(2)->addrText, "");
+    EXPECT_EQ(Converted(Listing({CodeLine("00401000", "E8", "call 0")})).maps.m_dwListingBase, 0u);
 }
 
 // A line ends at its CR LF within 255 characters (so 254 at most); a longer one is

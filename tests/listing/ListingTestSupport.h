@@ -88,7 +88,9 @@ struct Converted {
             offsets.push_back(at);
             layout += (at > 1 ? " " : "") + std::to_string(rec->len) + (rec->len && rec->kind ? std::string(1, rec->kind) : "");
             bool fields = rec->len >= 35 && std::memcmp(rec->mark, "Ok\n", 3) == 0 && rec->row == -1;
-            EXPECT_TRUE(fields || std::all_of(&view[at] + 1, &view[at] + 1 + rec->len, [](char ch) { return ch == 0; })) << at;
+            DWORD base;
+            bool baseLine = rec->len > 0 && rec->kind == 0 && ListingBaseLine(&view[at] + 1, rec->len - 1u, base);
+            EXPECT_TRUE(fields || baseLine || std::all_of(&view[at] + 1, &view[at] + 1 + rec->len, [](char ch) { return ch == 0; })) << at;
         }
     }
     const ListingRecord* Record(size_t index) const { return RecordAt(view, offsets.at(index)); }

@@ -1,6 +1,8 @@
 // A target that keeps running until it is stopped, by argv[1]: "spin" calls two
 // functions alternately for ever; "sleep" sleeps for ever without an event;
-// "loop" waits in a message loop, so WM_QUIT ends it; "parent" starts itself
+// "loop" waits in a message loop, so WM_QUIT ends it; "window" has its window
+// and message loop on a second thread, the main thread waiting for it, and a
+// third thread asleep; "parent" starts itself
 // as "child" and, without waiting, calls functions of its own image a while
 // and exits; the child calls the same functions, sleeps eight seconds and
 // writes its results to child.txt; the parent writes parent.txt.
@@ -29,6 +31,23 @@ static int Write(const char* name, int value)
     return 0;
 }
 
+static DWORD WINAPI WindowThread(LPVOID unused)
+{
+    (void)unused;
+    CreateWindowExA(0, "STATIC", "waiter", WS_OVERLAPPEDWINDOW, 0, 0, 100, 100, NULL, NULL, NULL, NULL);
+    MSG msg;
+    while (GetMessageA(&msg, NULL, 0, 0) > 0)
+        DispatchMessageA(&msg);
+    return 6;
+}
+
+static DWORD WINAPI Asleep(LPVOID unused)
+{
+    (void)unused;
+    Sleep(INFINITE);
+    return 0;
+}
+
 int main(int argc, char** argv)
 {
     const char* mode = argc > 1 ? argv[1] : "spin";
@@ -43,6 +62,14 @@ int main(int argc, char** argv)
         while (GetMessageA(&msg, NULL, 0, 0) > 0)
             DispatchMessageA(&msg);
         return 5;
+    }
+    if (strcmp(mode, "window") == 0) {
+        CloseHandle(CreateThread(NULL, 0, Asleep, NULL, 0, NULL));
+        HANDLE window = CreateThread(NULL, 0, WindowThread, NULL, 0, NULL);
+        DWORD code = 0;
+        WaitForSingleObject(window, INFINITE);
+        GetExitCodeThread(window, &code);
+        return (int)code;
     }
     if (strcmp(mode, "child") == 0) {
         int value = Work(300);
