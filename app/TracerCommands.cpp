@@ -123,6 +123,12 @@ void CTracerDlg::OnMainButton()
     }
 }
 
+void CTracerDlg::PauseRun()
+{
+    if (m_bPauseOnStop && Caption(m_btnMain) == "Stop Process")
+        OnMainButton();
+}
+
 void CTracerDlg::OnCancelButton()
 {
     CString caption = Caption(m_btnCancel);

@@ -106,6 +106,9 @@ public:
     void OnClose();
     int SelectTarget();
     int ResetTrace(BOOL askSave, BOOL keepListing);
+    // A running run pauses as "Stop Process" pauses it; a paused one, or one
+    // being cancelled, stays as it is.
+    void PauseRun();
 
     // --- listing ---
     // 0 failed (after a message), 1 an existing listing is open, 2 a fresh one.

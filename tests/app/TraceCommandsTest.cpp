@@ -255,6 +255,33 @@ TEST_F(TraceCommandsTest, ClosingAsksToSaveUnsavedResultsAndKeepsTheListingMappe
     EXPECT_EQ(RowRecord(0)->text[0], '"') << "read from the view, which stays";
 }
 
+// The report of an exception leaves the run paused, also when the user paused
+// it before the report was handled. (prog.exe cannot start: its debug thread
+// ends at once, and its end is handled only after the report.)
+TEST_F(TraceCommandsTest, AnExceptionReportLeavesTheRunPausedWhicheverCameFirst)
+{
+    CONTEXT registers = {};
+    for (bool pausedFirst : {false, true}) {
+        SCOPED_TRACE(pausedFirst);
+        if (pausedFirst)
+            Click(IDC_CREATE_MODE);
+        Attach();
+        ::SendMessageA(Item(IDC_MAIN_BUTTON), BM_CLICK, 0, 0); // "Start Process", nothing posted handled
+        ASSERT_EQ(::WaitForSingleObject(dlg->m_pDebugThread->m_hThread, 10000), WAIT_OBJECT_0);
+        ExpectState(kRunning, "started");
+        if (pausedFirst)
+            ::SendMessageA(Item(IDC_MAIN_BUTTON), BM_CLICK, 0, 0); // "Stop Process"
+        size_t boxes = ui.MessageBoxes().size();
+        dlg->m_dwExceptionCode = 0xC0000005;
+        dlg->m_pExceptionContext = &registers;
+        dlg->OnDebugReport();
+        EXPECT_EQ(Boxes(boxes).substr(0, 25), "[STATUS_ACCESS_VIOLATION\n");
+        ExpectState(kPaused, "after the report");
+        dlg->m_dwExceptionCode = 0; // no box at the run's end
+        ASSERT_TRUE(WaitFor([&] { return RunEnded(); }));
+    }
+}
+
 TEST_F(TraceCommandsTest, RunEndShowsAPendingExceptionWithTheRegisters)
 {
     Attach();
