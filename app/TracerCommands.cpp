@@ -253,6 +253,12 @@ int CTracerDlg::StopLiveRun()
 
 void CTracerDlg::OnClose()
 {
+    // Asked before the run is stopped, with the run paused, so that the
+    // counts hold still: a save that does not happen keeps the window open
+    // and the run as it was, to be continued or saved again.
+    PauseRun();
+    if (!AskToSave())
+        return;
     // A thread that would not end keeps its maps: ResetTrace leaves them to it,
     // and the end of the process releases them.
     StopLiveRun();
@@ -291,7 +297,9 @@ int CTracerDlg::SelectTarget()
     g_szFileName[MAX_PATH - 1] = '\0';
     CString path = g_szFileName;
     ::Sleep(10);
-    ResetTrace(1, 0);
+    // A save that does not happen keeps the previous trace, and the new target is not taken.
+    if (ResetTrace(1, 0) != 1)
+        return 0;
 
     int slash = path.ReverseFind('\\');
     m_strTargetName = path.Mid(slash + 1);

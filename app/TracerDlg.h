@@ -105,6 +105,11 @@ public:
     void OnSkipPoint();
     void OnClose();
     int SelectTarget();
+    // 1 when nothing unsaved stands in the way any more: nothing was unsaved,
+    // the user gave it up, or it was saved; 0 when the save was cancelled or
+    // failed, and what asked must not go on.
+    int AskToSave();
+    // 1 done, 0 cancelled by the save question (nothing changed).
     int ResetTrace(BOOL askSave, BOOL keepListing);
     // A running run pauses as "Stop Process" pauses it; a paused one, or one
     // being cancelled, stays as it is.

@@ -240,8 +240,10 @@ int CTracerDlg::LoadArchive()
     if (!ReadArchiveSignature(ar))
         return Say(*this, "It's not an arhive file!");
 
-    // The archive stays open, and so cannot be saved over, during the save question.
-    ResetTrace(1, 0);
+    // The archive stays open, and so cannot be saved over, during the save
+    // question. A save that does not happen keeps the trace: nothing is loaded.
+    if (ResetTrace(1, 0) != 1)
+        return 0;
     ar >> m_strTargetName >> m_strTargetDir >> m_strSavedArchiveName;
     ReadKindSelection(ar, *this);
     if (!LoadListing(1))

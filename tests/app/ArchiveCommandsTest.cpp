@@ -110,7 +110,8 @@ protected:
 
 // Saved, removed and loaded, the counts come back. A load asks to save a trace
 // not saved while it holds its archive: No, Yes with another file (the same
-// bytes but that name), Yes with the very archive, which cannot be saved over.
+// bytes but that name), Yes with the very archive, which cannot be saved over,
+// so that the load does not happen.
 TEST_F(ArchiveCommandsTest, SavedCountsComeBackAndASaveDuringTheLoadKeepsTheArchive)
 {
     LoadCounts();
@@ -128,13 +129,14 @@ TEST_F(ArchiveCommandsTest, SavedCountsComeBackAndASaveDuringTheLoadKeepsTheArch
     for (const std::string saveAs : {"", "other.ar", "run.ar"}) {
         dlg->m_bSaved = 0;
         Click(IDC_CREATE_MODE);
+        const std::string before = State();
         ui.AnswerMessageBox(saveAs.empty() ? IDNO : IDYES);
         if (!saveAs.empty())
             ui.ChooseFile(m_ar + "run.ar"); // the load's dialog, then the save's
         std::string boxes = Command(IDC_ARCHIVE_BUTTON, saveAs.empty() ? "run.ar" : saveAs);
         EXPECT_EQ(boxes + State() + Counts() + Text(dlg->m_hWnd) + "|" + dlg->m_strSavedArchiveName.Str() + "|" +
                       dlg->m_strTargetDir.Str(),
-                  kQuestion + (saveAs == "run.ar" ? kCorrupt : "") + kEnded + counts +
+                  kQuestion + (saveAs == "run.ar" ? kCorrupt + before : kEnded) + counts +
                       "Korvane - prog.exe      [  ]|run.ar|C:\\t") << saveAs;
         EXPECT_EQ(FileBytes(m_ar + "run.ar"), archive);
     }
