@@ -127,6 +127,7 @@ public:
 
     // Esc: a live run is stopped first, as for a close.
     void OnCancel() override;
+    BOOL OnCommand(WPARAM wParam, LPARAM lParam) override;
     // Ends a live run before the window closes: a stop without pause, the
     // thread waited for (its debuggee ended if it stays silent), and its
     // reports still queued dropped. 1 when no debug thread runs any more.
@@ -159,6 +160,11 @@ public:
     int SaveArchive();
     int LoadArchive();
     int RunArchive();
+    // A paced replay lets the window answer between its points. Meanwhile a
+    // close or Esc only ends it, leaving its message here (WM_CLOSE, or
+    // WM_COMMAND for Esc) to be posted again once the replay is over.
+    BOOL m_bReplaying = FALSE;
+    UINT m_nReplayEnd = 0;
 
 protected:
     void DoDataExchange(CDataExchange* pDX) override;

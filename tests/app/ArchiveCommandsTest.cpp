@@ -248,6 +248,37 @@ TEST_F(ArchiveCommandsTest, RunArchiveComparesTheArchivedRunWithTheLastOne)
     EXPECT_TRUE(::GetUpdateRect(Item(IDC_HIT_LIST), NULL, FALSE)) << "a list that draws asks to be painted";
 }
 
+// A paced replay handles the window's messages between its points: what was
+// queued before it is handled at its first pause. A command queued there does
+// not start; a close, or Esc, ends the replay at that point and then acts as
+// ever (a close asks to save the replayed counts; Esc does not ask).
+TEST_F(ArchiveCommandsTest, APacedReplayAnswersBetweenItsPointsAndEndsAtACloseOrEsc)
+{
+    for (UINT end : {WM_CLOSE, WM_KEYDOWN}) {
+        SCOPED_TRACE(end);
+        if (end != WM_CLOSE) { // a window of its own: the close has ended the first
+            dlg->CloseListing();
+            TracerDialogTest::TearDown();
+            fs::current_path(m_dir + "\\Start");
+            TracerDialogTest::SetUp();
+        }
+        LoadCounts();
+        WriteArchive("a.ar", "prog.exe", {{m_at[0], 5, 5, 0}, {m_at[1], 6, 6, 0}, {m_at[3], 7, 7, 0}});
+        ::SendMessageA(Item(IDC_SPEED), TBM_SETPOS, TRUE, 50);
+        HWND archiveButton = Item(IDC_ARCHIVE_BUTTON);
+        ::PostMessageA(dlg->m_hWnd, WM_COMMAND, MAKEWPARAM(IDC_ARCHIVE_BUTTON, BN_CLICKED), LPARAM(archiveButton));
+        if (end == WM_CLOSE)
+            ::PostMessageA(dlg->m_hWnd, WM_CLOSE, 0, 0);
+        else
+            ::PostMessageA(archiveButton, WM_KEYDOWN, VK_ESCAPE, 0);
+        size_t dialogs = ui.FileDialogs().size();
+        EXPECT_EQ(Command(IDC_ARCHIVE_BUTTON, "a.ar"), end == WM_CLOSE ? kQuestion : "");
+        EXPECT_EQ(ui.FileDialogs().size() - dialogs, 1u) << "no second replay";
+        EXPECT_EQ(Counts(), "3 5/5/5:5|5|5 0/0/20:||20 3/30/-3 0/0/40:||40") << "the first point replayed only";
+        EXPECT_FALSE(::IsWindowVisible(dlg->m_hWnd)) << "the dialog ends";
+    }
+}
+
 // Run on its own with the file size limited, as a full disk would limit it:
 // the new archive cannot be written whole, and the one that was there stays.
 TEST_F(ArchiveCommandsTest, AFullDiskKeepsTheArchiveThatWasThere)
