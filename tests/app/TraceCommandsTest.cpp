@@ -299,6 +299,7 @@ TEST_F(TraceCommandsTest, AnExceptionReportLeavesTheRunPausedWhicheverCameFirst)
             Click(IDC_CREATE_MODE);
         Attach();
         ::SendMessageA(Item(IDC_MAIN_BUTTON), BM_CLICK, 0, 0); // "Start Process", nothing posted handled
+        ASSERT_TRUE(dlg->m_pDebugThread != NULL);
         ASSERT_EQ(::WaitForSingleObject(dlg->m_pDebugThread->m_hThread, 10000), WAIT_OBJECT_0);
         ExpectState(kRunning, "started");
         if (pausedFirst)
