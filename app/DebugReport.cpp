@@ -17,9 +17,10 @@ void CTracerDlg::OnDebugReport()
         ShowHits(); // the list as it stands when the run pauses
         MessageBox(FormatRegisterReport(code, m_pExceptionContext, m_dwImageShift, m_dwFaultAddress), "Korvane - Exception Breakpoint!",
                    MB_ICONEXCLAMATION | MB_SYSTEMMODAL);
-        // As if the user had pressed the main button: "Stop Process" pauses,
-        // and the thread waits for "Continue ..." or "Cancel Process".
-        OnMainButton();
+        // The run stays paused, and the thread waits for "Continue ..." or
+        // "Cancel Process": a running run pauses as "Stop Process" pauses it;
+        // one the user paused before the report came stays as it is.
+        PauseRun();
         return;
     }
 

@@ -1,17 +1,26 @@
-// The trace reset: the save question, then the listing closed in the one
-// order that leaves no pointer into it behind (maps, handles, list rows, the
-// hit record, and only then the view the rows read their text from), and the
-// window back to create mode with the user's kind choice kept. A close keeps
-// the listing: only the maps are emptied, the end of the process does the rest.
+// The trace reset: the save question (a save that does not happen cancels
+// the reset), then the listing closed in the one order that leaves no pointer
+// into it behind (maps, handles, list rows, the hit record, and only then the
+// view the rows read their text from), and the window back to create mode
+// with the user's kind choice kept. A close keeps the listing: only the maps
+// are emptied, the end of the process does the rest.
 #include "app/TracerDlg.h"
+
+int CTracerDlg::AskToSave()
+{
+    // Yes means the results are kept: a save that does not happen keeps them
+    // here, and whatever asked does not go on.
+    if (!m_bSaved && MessageBox("Would you like to save the archive?", "Korvane", MB_YESNO | MB_ICONQUESTION) == IDYES
+        && SaveArchive() != 1)
+        return 0;
+    m_bSaved = 1;
+    return 1;
+}
 
 int CTracerDlg::ResetTrace(BOOL askSave, BOOL keepListing)
 {
-    if (askSave && !m_bSaved) {
-        // Whatever the save does, the reset goes on.
-        if (MessageBox("Would you like to save the archive?", "Korvane", MB_YESNO | MB_ICONQUESTION) == IDYES)
-            SaveArchive();
-    }
+    if (askSave && !AskToSave())
+        return 0;
     m_bSaved = 1;
 
     // A debug thread that is still running looks addresses up in the maps and

@@ -124,6 +124,12 @@ void CTracerDlg::OnMainButton()
     }
 }
 
+void CTracerDlg::PauseRun()
+{
+    if (m_bPauseOnStop && Caption(m_btnMain) == "Stop Process")
+        OnMainButton();
+}
+
 void CTracerDlg::OnCancelButton()
 {
     CString caption = Caption(m_btnCancel);
@@ -176,6 +182,12 @@ void CTracerDlg::OnArchiveButton()
     SetButton(&m_btnSave, TRUE, FALSE, NULL);
     m_btnCompareMode.SetFocus();
     RepaintAll();
+    // A close or Esc that ended a paced replay acts now, on the window as the
+    // replay left it.
+    UINT end = m_nReplayEnd;
+    m_nReplayEnd = 0;
+    if (end != 0)
+        ::PostMessageA(m_hWnd, end, end == WM_COMMAND ? IDCANCEL : 0, 0);
 }
 
 void CTracerDlg::OnSaveButton()
@@ -248,11 +260,33 @@ int CTracerDlg::StopLiveRun()
 
 void CTracerDlg::OnClose()
 {
+    if (m_bReplaying) {
+        m_nReplayEnd = WM_CLOSE;
+        return;
+    }
+    // Asked before the run is stopped, with the run paused, so that the
+    // counts hold still: a save that does not happen keeps the window open
+    // and the run as it was, to be continued or saved again.
+    PauseRun();
+    if (!AskToSave())
+        return;
     // A thread that would not end keeps its maps: ResetTrace leaves them to it,
     // and the end of the process releases them.
     StopLiveRun();
     ResetTrace(1, 1);
     CDialog::OnClose();
+}
+
+BOOL CTracerDlg::OnCommand(WPARAM wParam, LPARAM lParam)
+{
+    // During a paced replay keys still reach the disabled buttons, and Enter
+    // and Esc the dialog: no command starts, and Esc ends the replay.
+    if (m_bReplaying) {
+        if (LOWORD(wParam) == IDCANCEL)
+            m_nReplayEnd = WM_COMMAND;
+        return TRUE;
+    }
+    return CDialog::OnCommand(wParam, lParam);
 }
 
 void CTracerDlg::OnCancel()
@@ -295,7 +329,9 @@ int CTracerDlg::SelectTarget()
         return 0;
     }
     ::Sleep(10);
-    ResetTrace(1, 0);
+    // A save that does not happen keeps the previous trace, and the new target is not taken.
+    if (ResetTrace(1, 0) != 1)
+        return 0;
 
     int slash = path.ReverseFind('\\');
     m_strTargetName = path.Mid(slash + 1);

@@ -107,7 +107,15 @@ public:
     void OnSkipPoint();
     void OnClose();
     int SelectTarget();
+    // 1 when nothing unsaved stands in the way any more: nothing was unsaved,
+    // the user gave it up, or it was saved; 0 when the save was cancelled or
+    // failed, and what asked must not go on.
+    int AskToSave();
+    // 1 done, 0 cancelled by the save question (nothing changed).
     int ResetTrace(BOOL askSave, BOOL keepListing);
+    // A running run pauses as "Stop Process" pauses it; a paused one, or one
+    // being cancelled, stays as it is.
+    void PauseRun();
 
     // --- listing ---
     // 0 failed (after a message), 1 an existing listing is open, 2 a fresh one.
@@ -121,6 +129,7 @@ public:
 
     // Esc: a live run is stopped first, as for a close.
     void OnCancel() override;
+    BOOL OnCommand(WPARAM wParam, LPARAM lParam) override;
     // Ends a live run before the window closes: a stop without pause, the
     // thread waited for (its debuggee ended if it stays silent), and its
     // reports still queued dropped. 1 when no debug thread runs any more.
@@ -153,6 +162,11 @@ public:
     int SaveArchive();
     int LoadArchive();
     int RunArchive();
+    // A paced replay lets the window answer between its points. Meanwhile a
+    // close or Esc only ends it, leaving its message here (WM_CLOSE, or
+    // WM_COMMAND for Esc) to be posted again once the replay is over.
+    BOOL m_bReplaying = FALSE;
+    UINT m_nReplayEnd = 0;
 
 protected:
     void DoDataExchange(CDataExchange* pDX) override;

@@ -7,6 +7,9 @@
 #include "archive/HitArchive.h"
 
 #include <cstring>
+#include <optional>
+#include <utility>
+#include <vector>
 
 namespace {
 
@@ -145,6 +148,62 @@ private:
     const int& m_lastRow;
 };
 
+// The pause between the points of a paced replay, during which the window
+// repaints and answers. Meanwhile the controls that would start another
+// command or change the list are disabled (what a key still sends to them is
+// not acted on, OnCommand), and a close or Esc ends the replay at the point
+// reached; the caller acts on it once the replay is over.
+class CReplayPacing {
+public:
+    explicit CReplayPacing(CTracerDlg& dlg) : m_dlg(dlg)
+    {
+        CWnd* controls[] = {&dlg.m_btnMain, &dlg.m_btnCancel, &dlg.m_btnArchive, &dlg.m_btnSave,
+                            &dlg.m_btnCompareMode, &dlg.m_btnCreateMode, &dlg.m_btnSkipPoint, &dlg.m_chkCallPtr,
+                            &dlg.m_chkCall, &dlg.m_chkJmpPtr, &dlg.m_chkJmp, &dlg.m_chkStrData};
+        for (CWnd* control : controls) {
+            m_controls.push_back({control, ::IsWindowEnabled(control->m_hWnd)});
+            dlg.SetButton(control, FALSE, FALSE, NULL);
+        }
+        dlg.m_nReplayEnd = 0;
+        dlg.m_bReplaying = TRUE;
+    }
+    ~CReplayPacing()
+    {
+        m_dlg.m_bReplaying = FALSE;
+        for (const auto& [control, enabled] : m_controls)
+            m_dlg.SetButton(control, enabled, FALSE, NULL);
+    }
+    // Waits while handling the window's messages; false when the replay is to end.
+    bool Wait(DWORD dwMilliseconds)
+    {
+        const DWORD start = ::GetTickCount();
+        for (;;) {
+            MSG msg;
+            while (m_dlg.m_nReplayEnd == 0 && ::PeekMessageA(&msg, NULL, 0, 0, PM_REMOVE)) {
+                if (msg.message == WM_QUIT) {
+                    // Left for the loop that runs the window, which ends.
+                    ::PostQuitMessage(static_cast<int>(msg.wParam));
+                    return false;
+                }
+                if (!::IsDialogMessageA(m_dlg.m_hWnd, &msg)) {
+                    ::TranslateMessage(&msg);
+                    ::DispatchMessageA(&msg);
+                }
+            }
+            if (m_dlg.m_nReplayEnd != 0)
+                return false;
+            DWORD waited = ::GetTickCount() - start;
+            if (waited >= dwMilliseconds)
+                return true;
+            ::MsgWaitForMultipleObjects(0, NULL, FALSE, dwMilliseconds - waited, QS_ALLINPUT);
+        }
+    }
+
+private:
+    CTracerDlg& m_dlg;
+    std::vector<std::pair<CWnd*, BOOL>> m_controls;
+};
+
 // The new archive is written beside the chosen file and takes its place only
 // when complete; until then, and on any failure, that file stays as it was.
 class CNewArchiveFile {
@@ -240,8 +299,10 @@ int CTracerDlg::LoadArchive()
     if (!ReadArchiveSignature(ar))
         return Say(*this, "It's not an arhive file!");
 
-    // The archive stays open, and so cannot be saved over, during the save question.
-    ResetTrace(1, 0);
+    // The archive stays open, and so cannot be saved over, during the save
+    // question. A save that does not happen keeps the trace: nothing is loaded.
+    if (ResetTrace(1, 0) != 1)
+        return 0;
     ar >> m_strTargetName >> m_strTargetDir >> m_strSavedArchiveName;
     ReadKindSelection(ar, *this);
     if (!LoadListing(1))
@@ -287,6 +348,9 @@ int CTracerDlg::RunArchive()
     int nSkipped;
     {
         CListDrawing drawing(m_listHits, speed > 0, lastRow);
+        std::optional<CReplayPacing> pacing;
+        if (speed > 0)
+            pacing.emplace(*this);
         nSkipped = ReplayArchiveEntries(ar, m_pListing, ListingSize(*this), m_mapAll, [&](ListingRecord* record) {
             // A record of a kind that is not listed has no row; row -1 would
             // address every row of the list.
@@ -297,8 +361,7 @@ int CTracerDlg::RunArchive()
                     ShowRow(m_listHits, row);
                 lastRow = row;
             }
-            if (speed > 0)
-                ::Sleep(2 * static_cast<DWORD>(speed));
+            return speed <= 0 || pacing->Wait(2 * static_cast<DWORD>(speed));
         });
     }
     m_bSaved = 0;

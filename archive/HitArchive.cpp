@@ -87,7 +87,7 @@ int RestoreArchiveEntries(CArchive& ar, char* view, DWORD size, const CMapPtrToP
 }
 
 int ReplayArchiveEntries(CArchive& ar, char* view, DWORD size, const CMapPtrToPtr& mapAll,
-                         const std::function<void(ListingRecord*)>& replayed)
+                         const std::function<bool(ListingRecord*)>& replayed)
 {
     LONG nEntries;
     ar >> nEntries;
@@ -109,7 +109,8 @@ int ReplayArchiveEntries(CArchive& ar, char* view, DWORD size, const CMapPtrToPt
         // Wraps as the counts' 32 bits do, rather than overflowing.
         record->comp = static_cast<LONG>(static_cast<DWORD>(record->comp) - static_cast<DWORD>(hits));
         SkipCounts(ar, 1);
-        replayed(record);
+        if (!replayed(record))
+            break;
     }
     return nSkipped;
 }

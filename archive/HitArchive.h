@@ -41,7 +41,7 @@ ListingRecord* ArchivePointRecord(char* view, DWORD size, const CMapPtrToPtr& ma
 int RestoreArchiveEntries(CArchive& ar, char* view, DWORD size, const CMapPtrToPtr& mapAll);
 // Replay, in file order, as if the archived run happened now: an entry whose
 // stored num or whose record's own num is not 0 sets the record's num and
-// hits and lowers its comp by the stored hits; `replayed` then gets the record.
-// The stored comp is not used.
+// hits and lowers its comp by the stored hits; `replayed` then gets the record,
+// and ends the replay there by returning false. The stored comp is not used.
 int ReplayArchiveEntries(CArchive& ar, char* view, DWORD size, const CMapPtrToPtr& mapAll,
-                         const std::function<void(ListingRecord*)>& replayed);
+                         const std::function<bool(ListingRecord*)>& replayed);

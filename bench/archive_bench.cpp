@@ -112,7 +112,7 @@ int main(int argc, char** argv)
         ReadArchiveHeader(ar, header);
         DWORD size = ::GetFileSize(dlg.m_hListingFile, NULL);
         if (bReplay)
-            ReplayArchiveEntries(ar, dlg.m_pListing, size, dlg.m_mapAll, [](ListingRecord*) {});
+            ReplayArchiveEntries(ar, dlg.m_pListing, size, dlg.m_mapAll, [](ListingRecord*) { return true; });
         else
             RestoreArchiveEntries(ar, dlg.m_pListing, size, dlg.m_mapAll);
     };

@@ -110,7 +110,8 @@ protected:
 
 // Saved, removed and loaded, the counts come back. A load asks to save a trace
 // not saved while it holds its archive: No, Yes with another file (the same
-// bytes but that name), Yes with the very archive, which cannot be saved over.
+// bytes but that name), Yes with the very archive, which cannot be saved over,
+// so that the load does not happen.
 TEST_F(ArchiveCommandsTest, SavedCountsComeBackAndASaveDuringTheLoadKeepsTheArchive)
 {
     LoadCounts();
@@ -128,13 +129,14 @@ TEST_F(ArchiveCommandsTest, SavedCountsComeBackAndASaveDuringTheLoadKeepsTheArch
     for (const std::string saveAs : {"", "other.ar", "run.ar"}) {
         dlg->m_bSaved = 0;
         Click(IDC_CREATE_MODE);
+        const std::string before = State();
         ui.AnswerMessageBox(saveAs.empty() ? IDNO : IDYES);
         if (!saveAs.empty())
             ui.ChooseFile(m_ar + "run.ar"); // the load's dialog, then the save's
         std::string boxes = Command(IDC_ARCHIVE_BUTTON, saveAs.empty() ? "run.ar" : saveAs);
         EXPECT_EQ(boxes + State() + Counts() + Text(dlg->m_hWnd) + "|" + dlg->m_strSavedArchiveName.Str() + "|" +
                       dlg->m_strTargetDir.Str(),
-                  kQuestion + (saveAs == "run.ar" ? kCorrupt : "") + kEnded + counts +
+                  kQuestion + (saveAs == "run.ar" ? kCorrupt + before : kEnded) + counts +
                       "Korvane - prog.exe      [  ]|run.ar|C:\\t") << saveAs;
         EXPECT_EQ(FileBytes(m_ar + "run.ar"), archive);
     }
@@ -244,6 +246,37 @@ TEST_F(ArchiveCommandsTest, RunArchiveComparesTheArchivedRunWithTheLastOne)
     ::ValidateRect(Item(IDC_HIT_LIST), NULL);
     dlg->m_listHits.RedrawItems(0, RowCount() - 1);
     EXPECT_TRUE(::GetUpdateRect(Item(IDC_HIT_LIST), NULL, FALSE)) << "a list that draws asks to be painted";
+}
+
+// A paced replay handles the window's messages between its points: what was
+// queued before it is handled at its first pause. A command queued there does
+// not start; a close, or Esc, ends the replay at that point and then acts as
+// ever (a close asks to save the replayed counts; Esc does not ask).
+TEST_F(ArchiveCommandsTest, APacedReplayAnswersBetweenItsPointsAndEndsAtACloseOrEsc)
+{
+    for (UINT end : {WM_CLOSE, WM_KEYDOWN}) {
+        SCOPED_TRACE(end);
+        if (end != WM_CLOSE) { // a window of its own: the close has ended the first
+            dlg->CloseListing();
+            TracerDialogTest::TearDown();
+            fs::current_path(m_dir + "\\Start");
+            TracerDialogTest::SetUp();
+        }
+        LoadCounts();
+        WriteArchive("a.ar", "prog.exe", {{m_at[0], 5, 5, 0}, {m_at[1], 6, 6, 0}, {m_at[3], 7, 7, 0}});
+        ::SendMessageA(Item(IDC_SPEED), TBM_SETPOS, TRUE, 50);
+        HWND archiveButton = Item(IDC_ARCHIVE_BUTTON);
+        ::PostMessageA(dlg->m_hWnd, WM_COMMAND, MAKEWPARAM(IDC_ARCHIVE_BUTTON, BN_CLICKED), LPARAM(archiveButton));
+        if (end == WM_CLOSE)
+            ::PostMessageA(dlg->m_hWnd, WM_CLOSE, 0, 0);
+        else
+            ::PostMessageA(archiveButton, WM_KEYDOWN, VK_ESCAPE, 0);
+        size_t dialogs = ui.FileDialogs().size();
+        EXPECT_EQ(Command(IDC_ARCHIVE_BUTTON, "a.ar"), end == WM_CLOSE ? kQuestion : "");
+        EXPECT_EQ(ui.FileDialogs().size() - dialogs, 1u) << "no second replay";
+        EXPECT_EQ(Counts(), "3 5/5/5:5|5|5 0/0/20:||20 3/30/-3 0/0/40:||40") << "the first point replayed only";
+        EXPECT_FALSE(::IsWindowVisible(dlg->m_hWnd)) << "the dialog ends";
+    }
 }
 
 // Run on its own with the file size limited, as a full disk would limit it:

@@ -5,7 +5,6 @@
 
 #include <filesystem>
 #include <fstream>
-#include <functional>
 
 #include "tests/app/DialogFixture.h"
 
@@ -19,10 +18,7 @@ std::string Box(const std::string& text, const std::string& caption, UINT type)
 }
 const std::string kSaveQuestion = Box("Would you like to save the archive?", "Korvane", MB_YESNO | MB_ICONQUESTION);
 
-// The fixture is also the UI seam: every request goes on to the scripted one,
-// and a test may look at the window at the next message box, while the
-// command that shows it is still running.
-class TraceCommandsTest : public TracerDialogTest, public IUiSeam {
+class TraceCommandsTest : public TracerDialogTest {
 protected:
     void SetUp() override
     {
@@ -43,26 +39,16 @@ protected:
         fs::last_write_time(m_start + "\\AR\\prog.dsm",
                             fs::last_write_time(m_targets + "\\prog.exe") + std::chrono::hours(1));
         fs::current_path(m_start); // the dialog's start folder
-        m_previousSeam = AfxSetUiSeam(this);
         TracerDialogTest::SetUp();
     }
     void TearDown() override
     {
         dlg->CloseListing();
         TracerDialogTest::TearDown();
-        AfxSetUiSeam(m_previousSeam);
         fs::current_path(fs::temp_directory_path());
         std::error_code ignored;
         fs::remove_all(m_targets, ignored);
     }
-    int MessageBox(HWND owner, LPCSTR text, LPCSTR caption, UINT type) override
-    {
-        if (std::function<void()> step = std::exchange(m_atBox, nullptr))
-            step();
-        return ui.MessageBox(owner, text, caption, type);
-    }
-    BOOL FileDialog(BOOL open, OPENFILENAMEA& ofn) override { return ui.FileDialog(open, ofn); }
-
     // The message boxes shown since the first `from`, at most `count`, each the dialog's own.
     std::string Boxes(size_t from = 0, size_t count = 9) const
     {
@@ -93,8 +79,6 @@ protected:
     }
 
     std::string m_start, m_targets;
-    IUiSeam* m_previousSeam = nullptr;
-    std::function<void()> m_atBox;
 };
 
 TEST_F(TraceCommandsTest, AttachFileProposesTheTargetAndAttachesTheChosenOneEvenThroughASave)
@@ -128,9 +112,10 @@ TEST_F(TraceCommandsTest, AttachFileProposesTheTargetAndAttachesTheChosenOneEven
     RunOnce();
     Click(IDC_CREATE_MODE);
     ui.AnswerMessageBox(IDYES);
-    m_atBox = [] { std::strcpy(g_szFileName, "C:\\Archives\\older run.ar"); };
     size_t boxes = ui.MessageBoxes().size(), dialogs = ui.FileDialogs().size();
-    Attach();
+    ui.ChooseFile(m_targets + "\\prog.exe");
+    ui.ChooseFile(m_start + "\\AR\\older run.ar");
+    Click(IDC_MAIN_BUTTON);
     EXPECT_EQ(ui.FileDialogs().at(dialogs).initialName, "prog.exe");
     EXPECT_EQ(Boxes(boxes, 1), kSaveQuestion);
     EXPECT_EQ(dlg->m_strTargetName.Str() + " in " + dlg->m_strTargetDir.Str(), "prog.exe in " + m_targets);
@@ -212,7 +197,7 @@ TEST_F(TraceCommandsTest, RunFileStartsTheSameTargetAgainOrSaysThereIsNone)
 
 // Remove All is the trace reset: the user's choice of kinds stays, the
 // arguments and the trackbar empty.
-TEST_F(TraceCommandsTest, RemoveAllAsksToSaveOnlyUnsavedResultsAndAlwaysClears)
+TEST_F(TraceCommandsTest, RemoveAllAsksToSaveOnlyUnsavedResultsThenClears)
 {
     for (int id : {IDC_CALL, IDC_STR_DATA, IDC_JMP_PTR})
         Click(id);
@@ -225,6 +210,8 @@ TEST_F(TraceCommandsTest, RemoveAllAsksToSaveOnlyUnsavedResultsAndAlwaysClears)
         if (answer != 0) {
             RunOnce();
             ui.AnswerMessageBox(answer);
+            if (answer == IDYES)
+                ui.ChooseFile(m_start + "\\AR\\removed.ar");
         } else {
             Click(IDC_CANCEL_BUTTON);
             Click(IDC_COMPARE_MODE);
@@ -258,6 +245,79 @@ TEST_F(TraceCommandsTest, ClosingAsksToSaveUnsavedResultsAndKeepsTheListingMappe
     EXPECT_EQ(Boxes(boxes), kSaveQuestion);
     ASSERT_EQ(Loaded(), "ss|0|+++");
     EXPECT_EQ(RowRecord(0)->text[0], '"') << "read from the view, which stays";
+}
+
+// Yes to the save question, then no save (the dialog cancelled, or the save
+// failing): each command that asked is cancelled with it, and the run, its
+// listing and the window stay as they were, still unsaved.
+TEST_F(TraceCommandsTest, ASaveThatDoesNotHappenCancelsWhatAskedForIt)
+{
+    Attach();
+    RunOnce();
+    ui.ChooseFile(m_start + "\\AR\\kept.ar");
+    Click(IDC_SAVE_BUTTON);
+    Click(IDC_MAIN_BUTTON); // "Run File"
+    RunOnce();
+    auto trace = [&] {
+        return State() + Text(dlg->m_hWnd) + "|" + Loaded() + "|" + Cwd() + "|" + dlg->m_strTargetName.Str() +
+               std::to_string(dlg->m_bSaved) + std::to_string(::IsWindowVisible(dlg->m_hWnd));
+    };
+    const std::string corrupt = Box("The file is corrupt!", "Message Box", MB_SETFOREGROUND);
+    struct Caller { int mode, button; std::string chosen; bool saveFails; }; // button 0: the window's close
+    const Caller callers[] = {{0, IDC_CANCEL_BUTTON, "", false}, // "Remove All"
+                              {IDC_CREATE_MODE, IDC_MAIN_BUTTON, m_targets + "\\other.exe", true}, // "Attach File"
+                              {0, IDC_ARCHIVE_BUTTON, m_start + "\\AR\\kept.ar", false}, // "Load Archive"
+                              {0, 0, "", true}};
+    for (const Caller& c : callers) {
+        SCOPED_TRACE(c.button);
+        if (c.mode != 0)
+            Click(c.mode);
+        const std::string before = trace();
+        size_t boxes = ui.MessageBoxes().size();
+        if (!c.chosen.empty())
+            ui.ChooseFile(c.chosen);
+        ui.AnswerMessageBox(IDYES);
+        if (c.saveFails)
+            ui.ChooseFile(m_start + "\\Gone\\run.ar");
+        else
+            ui.CancelFileDialog();
+        if (c.button != 0) {
+            Click(c.button);
+        } else {
+            ::SendMessageA(dlg->m_hWnd, WM_CLOSE, 0, 0);
+            PumpMessages();
+        }
+        EXPECT_EQ(Boxes(boxes), kSaveQuestion + (c.saveFails ? corrupt : ""));
+        EXPECT_EQ(trace(), before);
+    }
+}
+
+// The report of an exception leaves the run paused, also when the user paused
+// it before the report was handled. (prog.exe cannot start: its debug thread
+// ends at once, and its end is handled only after the report.)
+TEST_F(TraceCommandsTest, AnExceptionReportLeavesTheRunPausedWhicheverCameFirst)
+{
+    CONTEXT registers = {};
+    for (bool pausedFirst : {false, true}) {
+        SCOPED_TRACE(pausedFirst);
+        if (pausedFirst)
+            Click(IDC_CREATE_MODE);
+        Attach();
+        ::SendMessageA(Item(IDC_MAIN_BUTTON), BM_CLICK, 0, 0); // "Start Process", nothing posted handled
+        ASSERT_TRUE(dlg->m_pDebugThread != NULL);
+        ASSERT_EQ(::WaitForSingleObject(dlg->m_pDebugThread->m_hThread, 10000), WAIT_OBJECT_0);
+        ExpectState(kRunning, "started");
+        if (pausedFirst)
+            ::SendMessageA(Item(IDC_MAIN_BUTTON), BM_CLICK, 0, 0); // "Stop Process"
+        size_t boxes = ui.MessageBoxes().size();
+        dlg->m_dwExceptionCode = 0xC0000005;
+        dlg->m_pExceptionContext = &registers;
+        dlg->OnDebugReport();
+        EXPECT_EQ(Boxes(boxes).substr(0, 25), "[STATUS_ACCESS_VIOLATION\n");
+        ExpectState(kPaused, "after the report");
+        dlg->m_dwExceptionCode = 0; // no box at the run's end
+        ASSERT_TRUE(WaitFor([&] { return RunEnded(); }));
+    }
 }
 
 TEST_F(TraceCommandsTest, RunEndShowsAPendingExceptionWithTheRegisters)

@@ -5,6 +5,7 @@
 
 #include <array>
 #include <climits>
+#include <cstdint>
 #include <fstream>
 
 #include "archive/HitArchive.h"
@@ -114,8 +115,9 @@ protected:
                 ar << entry[0] << entry[1] << entry[2] << entry[3];
         });
     }
-    // Restored, or replayed into `replayed`: the entries skipped, or -1 at an early end.
-    int Read(const std::string& bytes, std::vector<ListingRecord*>* replayed = nullptr)
+    // Restored, or replayed into `replayed` (ended there once it holds upTo):
+    // the entries skipped, or -1 at an early end.
+    int Read(const std::string& bytes, std::vector<ListingRecord*>* replayed = nullptr, size_t upTo = SIZE_MAX)
     {
         return Loaded(bytes, [&](CArchive& ar) {
             HitArchiveHeader header;
@@ -123,8 +125,10 @@ protected:
             ReadArchiveHeader(ar, header);
             if (replayed == nullptr)
                 return RestoreArchiveEntries(ar, view.data(), Size(), maps.m_mapAll);
-            return ReplayArchiveEntries(ar, view.data(), Size(), maps.m_mapAll,
-                                        [&](ListingRecord* record) { replayed->push_back(record); });
+            return ReplayArchiveEntries(ar, view.data(), Size(), maps.m_mapAll, [&](ListingRecord* record) {
+                replayed->push_back(record);
+                return replayed->size() < upTo;
+            });
         });
     }
     // Every byte of the listing but the counts of its point records (and their saved byte) is as converted.
@@ -171,7 +175,8 @@ TEST_F(HitArchiveTest, OnlyPointRecordsTakeCountsWhereverTheFileEnds)
 
 // Comp ends as the earlier hits minus the archived ones, wrapping as 32 bits
 // do; the stored comp is not used. An entry is replayed, in file order, when
-// its stored num or the record's own num is not 0, and then takes the stored num.
+// its stored num or the record's own num is not 0, and then takes the stored
+// num. Ended by its caller, the replay reads no further entry.
 TEST_F(HitArchiveTest, ReplayLowersCompByTheArchivedHits)
 {
     const LONG stored[4][2] = {{9, 3}, {0, 6}, {0, 5}, {1, 1}}, own[4] = {0, 0, 4, 0}, earlier[4] = {5, 0, 7, INT_MIN};
@@ -189,6 +194,17 @@ TEST_F(HitArchiveTest, ReplayLowersCompByTheArchivedHits)
         const ListingRecord* r = points[i];
         EXPECT_TRUE(r->num == after[i][0] && r->hits == after[i][1] && r->comp == after[i][2]) << i;
     }
+
+    view = original;
+    for (int i = 0; i < 4; ++i) {
+        points[i]->num = own[i];
+        points[i]->comp = earlier[i];
+    }
+    replayed.clear();
+    const std::string whole = Archive(entries, 4);
+    EXPECT_EQ(Read(whole.substr(0, whole.size() - 8), &replayed, 2), 0) << "not read up to the cut";
+    EXPECT_EQ(replayed, std::vector<ListingRecord*>({points[3], points[2]}));
+    EXPECT_TRUE(points[0]->num == 0 && points[0]->hits == 0 && points[0]->comp == 5);
 }
 
 } // namespace

@@ -359,6 +359,18 @@ TEST_F(DebugRunTest, StopContinueSkipKindsCancelAndCloseALiveRun)
     DWORD first = ::GetTickCount();
     ASSERT_TRUE(WaitFor([&] { return dlg->m_nHitSeq >= 4; }));
     EXPECT_GE(::GetTickCount() - first, 3 * 500u);
+    // The close pauses the run before its save question; the save cancelled,
+    // the window and the run stay, and the run goes on at "Continue ...".
+    ui.AnswerMessageBox(IDYES);
+    ::SendMessageA(dlg->m_hWnd, WM_CLOSE, 0, 0);
+    PumpMessages();
+    EXPECT_EQ(Text(IDC_MAIN_BUTTON) + std::to_string(dlg->m_bPauseOnStop) + std::to_string(dlg->m_bStopRequest) +
+                  std::to_string(::IsWindowVisible(dlg->m_hWnd)),
+              "Continue ...111");
+    ASSERT_TRUE(WaitFor([&] { return DebugThreadSuspended(); }, 3000));
+    int counted = dlg->m_nHitSeq;
+    Click(IDC_MAIN_BUTTON);
+    ASSERT_TRUE(WaitFor([&] { return dlg->m_nHitSeq > counted; }));
     CloseDuringRun(WM_CLOSE, 0);
 }
 

@@ -88,6 +88,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
                     void* found = nullptr; // the replayed record is a point of the listing
                     Require(maps.m_mapAll.Lookup(reinterpret_cast<void*>(uintptr_t(record->addr)), found)
                             && found == record);
+                    return true;
                 });
             else
                 nSkipped = RestoreArchiveEntries(ar, view.data(), viewSize, maps.m_mapAll);
