@@ -182,12 +182,13 @@ void CTracerDlg::OnArchiveButton()
     SetButton(&m_btnSave, TRUE, FALSE, NULL);
     m_btnCompareMode.SetFocus();
     RepaintAll();
-    // A close or Esc that ended a paced replay acts now, on the window as the
-    // replay left it.
+    // A close that ended a paced replay acts now, on the window as the replay
+    // left it (with the save question). Esc only ends the replay: ending the
+    // program too would drop the counts just replayed without a question.
     UINT end = m_nReplayEnd;
     m_nReplayEnd = 0;
-    if (end != 0)
-        ::PostMessageA(m_hWnd, end, end == WM_COMMAND ? IDCANCEL : 0, 0);
+    if (end == WM_CLOSE)
+        ::PostMessageA(m_hWnd, WM_CLOSE, 0, 0);
 }
 
 void CTracerDlg::OnSaveButton()

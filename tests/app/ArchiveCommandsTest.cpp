@@ -275,7 +275,7 @@ TEST_F(ArchiveCommandsTest, APacedReplayAnswersBetweenItsPointsAndEndsAtACloseOr
         EXPECT_EQ(Command(IDC_ARCHIVE_BUTTON, "a.ar"), end == WM_CLOSE ? kQuestion : "");
         EXPECT_EQ(ui.FileDialogs().size() - dialogs, 1u) << "no second replay";
         EXPECT_EQ(Counts(), "3 5/5/5:5|5|5 0/0/20:||20 3/30/-3 0/0/40:||40") << "the first point replayed only";
-        EXPECT_FALSE(::IsWindowVisible(dlg->m_hWnd)) << "the dialog ends";
+        EXPECT_EQ(::IsWindowVisible(dlg->m_hWnd) != 0, end != WM_CLOSE) << "a close ends the dialog, Esc the replay only";
     }
 }
 
