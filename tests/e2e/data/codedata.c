@@ -9,7 +9,9 @@
 #define IN_CODE __attribute__((section(".text$data")))
 
 static const char kFormat[] IN_CODE = "Korvane code data: %s %d %d %d\n";
-static const char* const kNames[] IN_CODE = {"alpha", "beta", "gamma", "delta"};
+static const char kAlpha[] IN_CODE = "alpha", kBeta[] IN_CODE = "beta", kGamma[] IN_CODE = "gamma", kDelta[] IN_CODE = "delta";
+// Pointers in the code to strings in the code: a relocated pointer does not make code.
+static const char* const kNames[] IN_CODE = {kAlpha, kBeta, kGamma, kDelta};
 static const char kOut[] IN_CODE = "codedata.out";
 
 // A table of labels read by an indexed jump: the case table sits in the code.
