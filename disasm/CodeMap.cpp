@@ -221,7 +221,6 @@ bool CCodeMap::Walk(uint32_t start, bool trusted)
     if (failed) {
         for (auto it = m_undo.rbegin(); it != m_undo.rend(); ++it)
             SpanOf(it->first)->state[it->first - SpanOf(it->first)->rva] = it->second;
-        ++m_rejected;
     }
     m_undo.clear();
     m_bTrial = false;

@@ -33,8 +33,6 @@ public:
     // The first proven instruction at or after rva in its section, or limit.
     uint32_t NextStart(uint32_t rva, uint32_t limit) const;
 
-    size_t m_rejected = 0; // starts that were tried and found not to be code
-
 private:
     struct CSpan {
         uint32_t rva;

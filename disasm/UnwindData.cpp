@@ -164,7 +164,8 @@ void CPeImage::ReadUnwindData()
         const CCie& cie = it->second;
         r.end = next;
         uint32_t begin = 0, range = 0, lsda = 0;
-        if (!r.Pointer(cie.fdeEnc, begin) || !r.Pointer(cie.fdeEnc & 0x0F, range) || !InImage(begin) || range == 0)
+        if (!r.Pointer(cie.fdeEnc, begin) || !r.Pointer(cie.fdeEnc & 0x0F, range) || !InImage(begin) || range == 0 ||
+            range > m_sizeOfImage - (begin - m_imageBase))
             continue;
         if (cie.augmented) {
             uint32_t augEnd = uint32_t(r.Uleb());
@@ -203,6 +204,8 @@ uint32_t CPeImage::ReadLsda(uint32_t rva, uint32_t function)
     uint32_t typesEnd = 0;
     if (ttEnc != kOmit) {
         uint64_t off = r.Uleb();
+        if (off > r.end - r.at)
+            return 0; // a type table past its section
         typesEnd = uint32_t(r.at + off);
     }
     uint8_t csEnc = r.Byte();

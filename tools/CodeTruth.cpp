@@ -192,6 +192,7 @@ int main(int argc, char** argv)
 
         // Every byte of every point's instruction inside one input section of code.
         size_t outside = 0, points = 0;
+        std::string examples;
         POSITION at = maps.m_mapAll.GetStartPosition();
         while (at) {
             void *key, *value;
@@ -209,9 +210,10 @@ int main(int argc, char** argv)
                     home = &*it;
             }
             ++points;
-            if (!home || !home->code || va + len > home->start + home->size) {
-                if (++outside <= 5)
-                    printf("  point %08X in %s\n", va, home ? home->name.c_str() : "no input section");
+            if ((!home || !home->code || va + len > home->start + home->size) && ++outside <= 5) {
+                char example[128];
+                snprintf(example, sizeof example, "  point %08X in %s\n", va, home ? home->name.c_str() : "no input section");
+                examples += example;
             }
         }
         // The instructions of the code sections, padding aside, and how many are code lines.
@@ -241,6 +243,7 @@ int main(int argc, char** argv)
         const char* name = strrchr(argv[a], '/') ? strrchr(argv[a], '/') + 1 : argv[a];
         printf("%s: %zu points, %zu outside the map's functions; %zu of %zu instructions in functions listed as code (%.2f%%)\n",
                name, points, outside, listed, total, coverage);
+        fputs(examples.c_str(), stdout);
         if (outside || coverage < minCoverage)
             good = false;
     }
