@@ -360,10 +360,12 @@ void CListingBuilder::Section(const CPeSection& s)
     while (pos < end) {
         while (r < ranges.size() && ranges[r].end <= pos)
             ++r;
-        const bool proven = !flow || m_map.State(pos) == CCodeMap::byteStart;
+        // A proven instruction is listed whatever the rules for data below say.
+        const bool reached = flow && m_map.State(pos) == CCodeMap::byteStart;
+        const bool unreached = flow && !reached;
         if (flow && nextCode <= pos)
             nextCode = m_map.NextStart(pos + 1, end);
-        if (!(flow && proven) && r < ranges.size() && ranges[r].start <= pos) {
+        if (!reached && r < ranges.size() && ranges[r].start <= pos) {
             // Overlapping ranges, and adjoining ones of one kind, become one line.
             uint32_t to = ranges[r].end;
             const char* label = ranges[r].label;
@@ -379,13 +381,13 @@ void CListingBuilder::Section(const CPeSection& s)
             continue;
         }
         uint32_t limit = r < ranges.size() ? ranges[r].start : end;
-        if (flow && !proven)
+        if (unreached)
             limit = std::min(limit, nextCode);
         const uint8_t* p = bytes + (pos - start);
 
         // Padding between functions: int3 or zero fill.
         uint32_t run = 0;
-        if (!(flow && proven) && (p[0] == 0xCC || p[0] == 0x00)) {
+        if (!reached && (p[0] == 0xCC || p[0] == 0x00)) {
             while (pos + run < limit && p[run] == p[0])
                 ++run;
             if (run >= (p[0] == 0xCC ? 2u : 4u)) {
@@ -397,7 +399,7 @@ void CListingBuilder::Section(const CPeSection& s)
 
         // A constructor or destructor list that the linker put between the
         // functions: -1, relocated function addresses, 0. FF FF starts no instruction.
-        if (!(flow && proven) && p[0] == 0xFF && (pos & 3) == 0 && limit - pos >= 8 && Get32(p) == 0xFFFFFFFFu) {
+        if (!reached && p[0] == 0xFF && (pos & 3) == 0 && limit - pos >= 8 && Get32(p) == 0xFFFFFFFFu) {
             uint32_t n = 4;
             while (pos + n + 4 <= limit && Get32(p + n) != 0 &&
                    (m_pe.m_hasRelocTable ? m_pe.IsRelocated(pos + n) : m_pe.IsExecutable(Get32(p + n) - m_pe.m_imageBase)))
@@ -438,9 +440,9 @@ void CListingBuilder::Section(const CPeSection& s)
         if (!decoded)
             len = m_insn->size;
         uint32_t reach = r < ranges.size() ? limit + ranges[r].softHead : end;
-        if (flow && !proven)
+        if (unreached)
             reach = std::min(reach, nextCode);
-        if (!(flow && proven) && pos + len > reach) {
+        if (!reached && pos + len > reach) {
             // A real instruction cannot run into known data.
             DataLine(pos, limit, "not an instruction");
             pos = limit;
@@ -449,8 +451,8 @@ void CListingBuilder::Section(const CPeSection& s)
         if (!decoded)
             FormatInstruction(m_handle, *m_insn, m_text);
         CInstructionText& t = m_text;
-        if (!proven) {
-            // Not reached: readable, never a point, and nothing read from it.
+        if (unreached) {
+            // Readable, never a point, and nothing is read from it.
             CodeLine(pos, p, len, t, false);
             pos += len;
             continue;
