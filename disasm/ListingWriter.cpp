@@ -40,7 +40,12 @@ public:
             cs_close(&m_handle);
     }
     bool Open();
-    void MapCode() { m_map.Build(m_pe, m_handle, m_insn); }
+    void MapCode(bool straight)
+    {
+        m_bStraightAsked = straight;
+        if (!straight)
+            m_map.Build(m_pe, m_handle, m_insn);
+    }
     void Header(const std::string& name);
     void NotPe(const std::string& name);
     void Section(const CPeSection& s);
@@ -66,6 +71,7 @@ private:
     std::string m_line;
     CInstructionText m_text;
     CCodeMap m_map;
+    bool m_bStraightAsked = false;
     // A byte table that a movzx read just before the jump table was known.
     uint32_t m_pendingIndexTable = 0;
     uint32_t m_pendingUntil = 0;
@@ -179,7 +185,9 @@ void CListingBuilder::Header(const std::string& name)
         AppendHex(line, s.rawSize, 8);
         line += s.executable ? " code" : " data";
         if (s.executable && s.loadedSize)
-            line += m_map.ByControlFlow() ? ", read by control flow" : ", read straight through (no relocations, no unwind data)";
+            line += m_map.ByControlFlow() ? ", read by control flow"
+                    : m_bStraightAsked    ? ", read straight through"
+                                          : ", read straight through (no relocations, no unwind data)";
         Note(line);
     }
     size_t total = 0;
@@ -531,8 +539,7 @@ CListingStats WriteListing(const uint8_t* data, size_t size, const std::string& 
         out.Append(msg, sizeof msg - 1);
         return CListingStats();
     }
-    if (!straight)
-        builder.MapCode();
+    builder.MapCode(straight);
     builder.Header(name);
     std::vector<const CPeSection*> order;
     for (const CPeSection& s : pe.m_sections)
