@@ -6,6 +6,7 @@
 #include <cstring>
 #include <vector>
 
+#include "disasm/CodeMap.h"
 #include "disasm/InstructionText.h"
 #include "disasm/PeImage.h"
 #include "disasm/StringRef.h"
@@ -39,6 +40,12 @@ public:
             cs_close(&m_handle);
     }
     bool Open();
+    void MapCode(bool straight)
+    {
+        m_bStraightAsked = straight;
+        if (!straight)
+            m_map.Build(m_pe, m_handle, m_insn);
+    }
     void Header(const std::string& name);
     void NotPe(const std::string& name);
     void Section(const CPeSection& s);
@@ -48,7 +55,7 @@ public:
 private:
     void Note(std::string line);
     void DataLine(uint32_t from, uint32_t to, const char* label);
-    void CodeLine(uint32_t rva, const uint8_t* code, uint32_t len, const CInstructionText& t);
+    void CodeLine(uint32_t rva, const uint8_t* code, uint32_t len, const CInstructionText& t, bool proven = true);
     void FindTables(const CPeSection& s, std::vector<CRange>& ranges);
     void JumpTableAhead(const CPeSection& s, uint32_t pos, const CInstructionText& t, std::vector<CRange>& ranges, size_t from);
     void IndexTableAhead(const CPeSection& s, uint32_t pos, std::vector<CRange>& ranges, size_t from);
@@ -63,6 +70,8 @@ private:
     cs_insn* m_insn = nullptr;
     std::string m_line;
     CInstructionText m_text;
+    CCodeMap m_map;
+    bool m_bStraightAsked = false;
     // A byte table that a movzx read just before the jump table was known.
     uint32_t m_pendingIndexTable = 0;
     uint32_t m_pendingUntil = 0;
@@ -109,11 +118,15 @@ void CListingBuilder::DataLine(uint32_t from, uint32_t to, const char* label)
     m_stats.dataBytes += to - from;
 }
 
-void CListingBuilder::CodeLine(uint32_t rva, const uint8_t* code, uint32_t len, const CInstructionText& t)
+// A proven instruction: ':' and its address, the line that becomes a point.
+// Bytes that no path reaches keep the same columns for reading, but start
+// with ';' and have "; " before the instruction at column 34, so that the
+// conversion takes neither the line nor the text after its address for a point.
+void CListingBuilder::CodeLine(uint32_t rva, const uint8_t* code, uint32_t len, const CInstructionText& t, bool proven)
 {
     static const char hex[] = "0123456789ABCDEF";
     char line[kMaxLine + 2];
-    line[0] = ':';
+    line[0] = proven ? ':' : ';';
     uint32_t va = Va(rva);
     for (int i = 8; i >= 1; --i, va >>= 4)
         line[i] = hex[va & 15];
@@ -123,13 +136,18 @@ void CListingBuilder::CodeLine(uint32_t rva, const uint8_t* code, uint32_t len, 
         line[10 + 2 * i] = hex[code[i] >> 4];
         line[11 + 2 * i] = hex[code[i] & 15];
     }
-    size_t n = std::min(t.text.size(), kMaxLine - kTextColumn);
-    memcpy(line + kTextColumn, t.text.data(), n);
-    size_t lineLen = kTextColumn + n;
+    size_t at = kTextColumn;
+    if (!proven) {
+        line[at++] = ';';
+        line[at++] = ' ';
+    }
+    size_t n = std::min(t.text.size(), kMaxLine - at);
+    memcpy(line + at, t.text.data(), n);
+    size_t lineLen = at + n;
     line[lineLen++] = '\r';
     line[lineLen++] = '\n';
     m_out.Append(line, lineLen);
-    ++m_stats.instructions;
+    ++(proven ? m_stats.instructions : m_stats.unproven);
 }
 
 // A call to a `jmp dword ptr [slot]` thunk is a call of the import behind it.
@@ -166,6 +184,10 @@ void CListingBuilder::Header(const std::string& name)
         line += " raw ";
         AppendHex(line, s.rawSize, 8);
         line += s.executable ? " code" : " data";
+        if (s.executable && s.loadedSize)
+            line += m_map.ByControlFlow() ? ", read by control flow"
+                    : m_bStraightAsked    ? ", read straight through"
+                                          : ", read straight through (no relocations, no unwind data)";
         Note(line);
     }
     size_t total = 0;
@@ -191,6 +213,7 @@ void CListingBuilder::NotPe(const std::string& name)
 void CListingBuilder::Trailer()
 {
     std::string line = "; End of listing: " + std::to_string(m_stats.instructions) + " instructions, " +
+                       (m_map.ByControlFlow() ? std::to_string(m_stats.unproven) + " not reached, " : std::string()) +
                        std::to_string(m_stats.dataRanges) + " data ranges, " + std::to_string(m_stats.stringRefs) +
                        " string references";
     Note(line);
@@ -338,10 +361,19 @@ void CListingBuilder::Section(const CPeSection& s)
     const uint8_t* bytes = m_pe.m_data + s.rawOffset; // loadedSize lies within the raw data
     size_t r = 0;
     uint32_t pos = start;
+    // Read by control flow, only proven instructions are code; the bytes between
+    // them are listed as data, decoded for reading where they decode.
+    const bool flow = m_map.ByControlFlow();
+    uint32_t nextCode = start; // the first proven instruction after pos
     while (pos < end) {
         while (r < ranges.size() && ranges[r].end <= pos)
             ++r;
-        if (r < ranges.size() && ranges[r].start <= pos) {
+        // A proven instruction is listed whatever the rules for data below say.
+        const bool reached = flow && m_map.State(pos) == CCodeMap::byteStart;
+        const bool unreached = flow && !reached;
+        if (flow && nextCode <= pos)
+            nextCode = m_map.NextStart(pos + 1, end);
+        if (!reached && r < ranges.size() && ranges[r].start <= pos) {
             // Overlapping ranges, and adjoining ones of one kind, become one line.
             uint32_t to = ranges[r].end;
             const char* label = ranges[r].label;
@@ -350,16 +382,20 @@ void CListingBuilder::Section(const CPeSection& s)
                     break;
                 to = std::max(to, ranges[k].end);
             }
+            if (flow)
+                to = std::min(to, nextCode);
             DataLine(pos, to, label);
             pos = to;
             continue;
         }
         uint32_t limit = r < ranges.size() ? ranges[r].start : end;
+        if (unreached)
+            limit = std::min(limit, nextCode);
         const uint8_t* p = bytes + (pos - start);
 
         // Padding between functions: int3 or zero fill.
         uint32_t run = 0;
-        if (p[0] == 0xCC || p[0] == 0x00) {
+        if (!reached && (p[0] == 0xCC || p[0] == 0x00)) {
             while (pos + run < limit && p[run] == p[0])
                 ++run;
             if (run >= (p[0] == 0xCC ? 2u : 4u)) {
@@ -371,7 +407,7 @@ void CListingBuilder::Section(const CPeSection& s)
 
         // A constructor or destructor list that the linker put between the
         // functions: -1, relocated function addresses, 0. FF FF starts no instruction.
-        if (p[0] == 0xFF && (pos & 3) == 0 && limit - pos >= 8 && Get32(p) == 0xFFFFFFFFu) {
+        if (!reached && p[0] == 0xFF && (pos & 3) == 0 && limit - pos >= 8 && Get32(p) == 0xFFFFFFFFu) {
             uint32_t n = 4;
             while (pos + n + 4 <= limit && Get32(p + n) != 0 &&
                    (m_pe.m_hasRelocTable ? m_pe.IsRelocated(pos + n) : m_pe.IsExecutable(Get32(p + n) - m_pe.m_imageBase)))
@@ -412,7 +448,9 @@ void CListingBuilder::Section(const CPeSection& s)
         if (!decoded)
             len = m_insn->size;
         uint32_t reach = r < ranges.size() ? limit + ranges[r].softHead : end;
-        if (pos + len > reach) {
+        if (unreached)
+            reach = std::min(reach, nextCode);
+        if (!reached && pos + len > reach) {
             // A real instruction cannot run into known data.
             DataLine(pos, limit, "not an instruction");
             pos = limit;
@@ -421,6 +459,12 @@ void CListingBuilder::Section(const CPeSection& s)
         if (!decoded)
             FormatInstruction(m_handle, *m_insn, m_text);
         CInstructionText& t = m_text;
+        if (unreached) {
+            // Readable, never a point, and nothing is read from it.
+            CodeLine(pos, p, len, t, false);
+            pos += len;
+            continue;
+        }
 
         // Imports by name; strings the instruction points at.
         const std::string* import = nullptr;
@@ -481,7 +525,7 @@ bool CListingOutput::Flush()
     return !m_bFailed;
 }
 
-CListingStats WriteListing(const uint8_t* data, size_t size, const std::string& name, CListingOutput& out)
+CListingStats WriteListing(const uint8_t* data, size_t size, const std::string& name, CListingOutput& out, bool straight)
 {
     CPeImage pe;
     bool isPe = pe.Parse(data, size);
@@ -495,6 +539,7 @@ CListingStats WriteListing(const uint8_t* data, size_t size, const std::string& 
         out.Append(msg, sizeof msg - 1);
         return CListingStats();
     }
+    builder.MapCode(straight);
     builder.Header(name);
     std::vector<const CPeSection*> order;
     for (const CPeSection& s : pe.m_sections)

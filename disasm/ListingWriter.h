@@ -8,7 +8,9 @@
 //   10-33  instruction bytes in hex (at most 11 shown), blank-padded
 //   34-    mnemonic and operands; calls start with "call", jumps with 'j'
 // A string-reference line has "Stri" at columns 23-26 and a '"' at column 34.
-// No other line starts with ":0" or has "Stri" at columns 23-26.
+// No other line starts with ":0" or has "Stri" at columns 23-26. Bytes that
+// are not proven code keep the columns of a code line for reading but start
+// with ';' and hold "; " at column 34: no point whichever way a line is read.
 #pragma once
 
 #include <cstddef>
@@ -45,7 +47,8 @@ private:
 
 struct CListingStats {
     bool isPe = false;
-    size_t instructions = 0;
+    size_t instructions = 0;  // code lines: proven instructions
+    size_t unproven = 0;      // instructions decoded where no path reaches, listed as data
     size_t dataRanges = 0;
     size_t dataBytes = 0;
     size_t stringRefs = 0;
@@ -54,4 +57,5 @@ struct CListingStats {
 // Writes the listing of the program file held in data[0..size). name is the
 // file name shown in the header. A file that is not a 32-bit x86 PE gets a
 // short header only (well under 500 bytes); a PE listing is never that short.
-CListingStats WriteListing(const uint8_t* data, size_t size, const std::string& name, CListingOutput& out);
+// straight: read every code section straight through, whatever the image holds.
+CListingStats WriteListing(const uint8_t* data, size_t size, const std::string& name, CListingOutput& out, bool straight = false);

@@ -117,6 +117,15 @@ bool CPeImage::Parse(const uint8_t* data, size_t size)
         CPeSection s;
         for (int k = 0; k < 8 && sh[k]; ++k)
             s.name += (sh[k] >= 0x20 && sh[k] < 0x7F) ? char(sh[k]) : '?';
+        // "/4": a longer name in the COFF string table (".eh_frame"), kept by unstripped images.
+        if (s.name.size() > 1 && s.name[0] == '/' && s.name.find_first_not_of("0123456789", 1) == std::string::npos) {
+            uint64_t table = uint64_t(Get32(fh + 8)) + uint64_t(Get32(fh + 12)) * 18 + std::stoul(s.name.substr(1));
+            std::string longName;
+            for (uint64_t k = table; k < size && data[k] && longName.size() < 64; ++k)
+                longName += (data[k] >= 0x20 && data[k] < 0x7F) ? char(data[k]) : '?';
+            if (Get32(fh + 8) && !longName.empty())
+                s.name = longName;
+        }
         s.virtualSize = Get32(sh + 8);
         s.rva = Get32(sh + 12);
         uint32_t rawSize = Get32(sh + 16);
@@ -146,6 +155,8 @@ bool CPeImage::Parse(const uint8_t* data, size_t size)
     ReadDelayImports();
     ReadExports();
     ReadDirectoryRanges();
+    ReadTlsCallbacks();
+    ReadUnwindData();
     return true;
 }
 
@@ -411,4 +422,17 @@ void CPeImage::ReadDirectoryRanges()
                 break;
             AddData(Get32(e + 20), Get32(e + 16), "debug data");
         }
+}
+
+void CPeImage::ReadTlsCallbacks()
+{
+    const uint8_t* tls = m_dirs[kDirTls].rva ? At(m_dirs[kDirTls].rva, 24) : nullptr;
+    uint32_t list = tls ? Get32(tls + 12) : 0; // AddressOfCallBacks, a VA
+    for (uint32_t k = 0; list && InImage(list) && k < 256; ++k) {
+        const uint8_t* p = At(list - m_imageBase + k * 4, 4);
+        uint32_t va = p ? Get32(p) : 0;
+        if (!InImage(va))
+            break;
+        m_tlsCallbacks.push_back(va - m_imageBase);
+    }
 }

@@ -83,12 +83,28 @@ public:
     };
     std::vector<CDataRange> m_dataRanges;
 
+    // Start points of code that the image itself names.
+    std::vector<uint32_t> m_tlsCallbacks; // RVAs
+    // Functions that the DWARF call-frame data (.eh_frame, which MinGW images
+    // carry) describes: exact ranges, and where each one's exception table is.
+    struct CFunction {
+        uint32_t rva;
+        uint32_t size;
+        uint32_t lsda; // RVA of its exception table, 0 when none
+    };
+    std::vector<CFunction> m_functions; // sorted by rva
+    std::vector<uint32_t> m_landingPads; // RVAs of the code that the exception tables name, sorted
+    bool m_hasUnwindData = false;
+
 private:
     void ReadImports();
     void ReadDelayImports();
     void ReadRelocs();
     void ReadExports();
     void ReadDirectoryRanges();
+    void ReadTlsCallbacks();
+    void ReadUnwindData(); // UnwindData.cpp
+    uint32_t ReadLsda(uint32_t rva, uint32_t function); // bytes of the exception table at rva, 0 when unreadable
     std::string CString(uint32_t rva, size_t maxLen) const; // printable text of a zero-ended string
     void AddData(uint32_t rva, uint32_t size, const char* label);
 };

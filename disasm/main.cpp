@@ -1,6 +1,8 @@
 // Korvane's companion disassembler. One argument, the program file; the
 // listing goes to standard output with CR LF line ends, exit code 0. A file
 // that cannot be read gets a message on stderr, no output and exit code 1.
+// "--straight" before the file reads every code section straight through, as
+// for an image without relocations or unwind data (for measurement).
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -53,12 +55,14 @@ bool ReadWholeFile(const char* path, std::vector<uint8_t>& data)
 
 int main(int argc, char** argv)
 {
-    if (argc != 2) {
-        fprintf(stderr, "usage: %s <program file>\n", argc > 0 ? argv[0] : "Korvane.dll");
+    bool straight = argc == 3 && strcmp(argv[1], "--straight") == 0;
+    if (argc != 2 && !straight) {
+        fprintf(stderr, "usage: %s [--straight] <program file>\n", argc > 0 ? argv[0] : "Korvane.dll");
         return 2;
     }
+    const char* path = argv[argc - 1];
     std::vector<uint8_t> data;
-    if (!ReadWholeFile(argv[1], data))
+    if (!ReadWholeFile(path, data))
         return 1;
 
 #ifdef _WIN32
@@ -68,11 +72,11 @@ int main(int argc, char** argv)
     bool ok;
     {
         CListingOutput out(stdout);
-        WriteListing(data.data(), data.size(), argv[1], out);
+        WriteListing(data.data(), data.size(), path, out, straight);
         ok = out.Flush();
     }
     if (fflush(stdout) != 0 || !ok) {
-        fprintf(stderr, "cannot write the listing of [ %s ]\n", argv[1]);
+        fprintf(stderr, "cannot write the listing of [ %s ]\n", path);
         return 1;
     }
     return 0;

@@ -21,6 +21,7 @@ import sys
 OBJDUMP = os.environ.get("OBJDUMP", "i686-w64-mingw32-objdump")
 OBJ_LINE = re.compile(r"^\s*([0-9a-f]+):\t([0-9a-f ]+)(?:\t(.*))?$")
 DATA_LINE = re.compile(r"^; data ([0-9A-F]{8})\.\.([0-9A-F]{8}) ")
+UNREACHED_LINE = re.compile(r"^;[0-9A-F]{8} [0-9A-F ]{24}; ")
 PREFIXES = {"rep", "repe", "repz", "repne", "repnz", "lock", "bnd", "notrack", "data16", "addr16",
             "cs", "ds", "es", "ss", "fs", "gs", "xacquire", "xrelease", "rex", "data32", "addr32"}
 # Same instruction, other name.
@@ -91,13 +92,16 @@ def our_listing(disasm, path):
     last = None
     for raw in res.stdout.split(b"\r\n"):
         line = raw.decode("latin-1")
-        if line.startswith(":") and len(line) >= 34:
+        # Code lines, and bytes no path reaches decoded for reading (";" and "; " at column 34).
+        unreached = UNREACHED_LINE.match(line)
+        if (line.startswith(":") or unreached) and len(line) >= 34:
             addr = int(line[1:9], 16)
             hexbytes = line[10:34].strip()
             length = len(hexbytes) // 2
             if last is not None and code[last][0] is None:
                 code[last][0] = addr - last
-            code[addr] = [length if length < 11 else None, base_mnemonic(line[34:].split(" ;")[0])]
+            text = line[36:] if unreached else line[34:]
+            code[addr] = [length if length < 11 else None, base_mnemonic(text.split(" ;")[0])]
             last = addr
             continue
         m = DATA_LINE.match(line)

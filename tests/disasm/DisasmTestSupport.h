@@ -74,6 +74,10 @@ inline void ExpectListingRules(const std::string& text, const std::string& what)
             ASSERT_TRUE(afterCode && line.size() > 35 && line[34] == '"' && (line.back() == '"' || line.compare(line.size() - 4, 4, "\"...") == 0));
         } else {
             ASSERT_NE(line.compare(0, 1, ":"), 0) << "only code lines start with ':'";
+            // An instruction that no path reaches: the columns of a code line, "; " before its text.
+            if (line.size() > 9 && line[0] == ';' && IsHex(line, 1, 8)) {
+                ASSERT_TRUE(line[9] == ' ' && line.size() >= 37 && line.compare(34, 2, "; ") == 0 && IsHex(line, 10, line.find(' ', 10) - 10));
+            }
         }
         afterCode = IsCodeLine(line) || (afterCode && IsStringLine(line));
     }

@@ -6,6 +6,7 @@
 // instruction before it.
 #include <cstdlib>
 #include <set>
+#include <sstream>
 
 #include <sys/wait.h>
 
@@ -49,8 +50,9 @@ TEST(ListingRules, EveryLineOfRealProgramsBecomesTheRightPoint)
     ASSERT_TRUE(cs.ok);
     size_t calls = 0, jumps = 0, strings = 0;
     const std::string wine = "/usr/lib/i386-linux-gnu/wine/i386-windows/";
-    for (const std::string& path : {kPeDir + "/tiny.exe", kPeDir + "/tables.dll", wine + "notepad.exe", wine + "cmd.exe",
-                                    wine + "regedit.exe", wine + "winmm.dll"}) {
+    size_t unreached = 0;
+    for (const std::string& path : {kPeDir + "/tiny.exe", kPeDir + "/tables.dll", kPeDir + "/throws.exe", kPeDir + "/codedata_o2.exe",
+                                    wine + "notepad.exe", wine + "cmd.exe", wine + "regedit.exe", wine + "winmm.dll"}) {
         std::vector<uint8_t> bytes = ReadFile(path);
         if (bytes.empty() && path.find(wine) == 0)
             continue; // a program that this Wine lacks
@@ -91,7 +93,25 @@ TEST(ListingRules, EveryLineOfRealProgramsBecomesTheRightPoint)
         }
         // Nothing else (header, data and note lines) became a point.
         EXPECT_TRUE(!converts || size_t(maps.m_mapAll.GetCount()) == points.size()) << path << ": " << maps.m_mapAll.GetCount();
+
+        // Bytes no path reaches are listed with their address, but even a
+        // conversion that took every such line for a code line (":0" and its
+        // address, or any eight hex digits) finds no point in it: the same maps.
+        std::string taken = text;
+        for (size_t pos = 0; pos < taken.size(); pos = taken.find("\r\n", pos) + 2) {
+            if (taken[pos] == ';' && IsHex(taken, pos + 1, 8) && taken.compare(pos + 34, 2, "; ") == 0) {
+                taken[pos] = ':';
+                if (converts)
+                    taken[pos + 1] = '0';
+                ++unreached;
+            }
+        }
+        std::vector<char> takenView(taken.begin(), taken.end());
+        CPointMaps takenMaps;
+        ConvertListing(takenView.data(), DWORD(takenView.size()), takenMaps);
+        EXPECT_EQ(takenMaps.m_mapAll.GetCount(), maps.m_mapAll.GetCount()) << path;
     }
+    EXPECT_GT(unreached, 1000u);
     EXPECT_TRUE(calls > 1000 && jumps > 1000 && strings > 100) << calls << " calls, " << jumps << " jumps, " << strings << " strings";
 }
 
@@ -110,6 +130,42 @@ TEST(StringReferences, OnlyTerminatedTextAndNeverPastTheLineLimit)
         // At most 254 characters and CR LF; cut and marked when 34 columns, the text and two quotes do not fit.
         EXPECT_LE(line.size(), 256u) << n;
         EXPECT_EQ(line.compare(line.size() - 6, 6, "\"...\r\n") == 0, line.size() != n + 38) << n;
+    }
+}
+
+} // namespace
+
+namespace {
+
+// The exception tables of the C++ program, where its linker map puts them
+// (inside .text): each listed whole as data, from the unwind data's pointers
+// and the tables' own headers, up to at most the alignment after each.
+TEST(ExceptionTables, ListedAsDataWhereTheMapPutsThem)
+{
+    std::istringstream map(ReadFile<std::string>(kPeDir + "/throws.map"));
+    std::vector<std::pair<uint32_t, uint32_t>> tables; // from the map: start, size
+    for (std::string line, name; std::getline(map, line);) {
+        std::istringstream words(line);
+        std::string first, start, size;
+        words >> first >> start >> size;
+        if (first == ".gcc_except_table" && start.empty())
+            name = first; // its numbers follow on the next line
+        else if (!name.empty() && first.compare(0, 2, "0x") == 0 && start.compare(0, 2, "0x") == 0)
+            tables.push_back({uint32_t(std::stoul(first, nullptr, 16)), uint32_t(std::stoul(start, nullptr, 16))}), name.clear();
+        else
+            name.clear();
+    }
+    ASSERT_GE(tables.size(), 2u);
+    std::vector<std::pair<uint32_t, uint32_t>> listed; // first, last
+    for (const std::string& line : ListingLines(ListingOf(ReadFile(kPeDir + "/throws.exe"), "throws.exe")))
+        if (line.compare(0, 7, "; data ") == 0 && line.find("(exception table,") != std::string::npos)
+            listed.push_back({uint32_t(std::stoul(line.substr(7, 8), nullptr, 16)), uint32_t(std::stoul(line.substr(17, 8), nullptr, 16))});
+    for (const auto& t : tables) {
+        uint32_t covered = 0;
+        for (const auto& l : listed)
+            if (l.first < t.first + t.second && l.second >= t.first)
+                covered += std::min(l.second + 1, t.first + t.second) - std::max(l.first, t.first);
+        EXPECT_TRUE(covered <= t.second && covered + 4 * 3 >= t.second) << std::hex << t.first << ": " << covered << " of " << t.second;
     }
 }
 

@@ -67,6 +67,38 @@ TEST(DamagedPe, EveryCutAndCorruptionKeepsTheRules)
         }
         ExpectListingRules(ListingOf(bad, "bad.exe"), "round " + std::to_string(round));
     }
+    // Damage to the unwind data of the C++ program and to the exception tables it
+    // points to: fewer functions and tables, all inside the image, no read outside the file.
+    const std::vector<uint8_t> cpp = ReadFile(kPeDir + "/throws.exe");
+    CPeImage whole;
+    ASSERT_TRUE(whole.Parse(cpp.data(), cpp.size()) && whole.m_functions.size() > 100 && !whole.m_landingPads.empty());
+    std::vector<std::pair<size_t, size_t>> spots; // file offset, bytes
+    for (const CPeSection& s : whole.m_sections)
+        if (s.name == ".eh_frame")
+            spots.push_back({s.rawOffset, s.loadedSize});
+    for (const CPeImage::CDataRange& d : whole.m_dataRanges)
+        if (strcmp(d.label, "exception table") == 0)
+            spots.push_back({size_t(whole.At(d.rva, d.size) - cpp.data()), d.size});
+    ASSERT_GT(spots.size(), 2u);
+    for (int round = 0; round < 400 && !HasFailure(); ++round) {
+        std::vector<uint8_t> bad = cpp;
+        for (int e = 0, edits = 1 + int(rng() % 8); e < edits; ++e) {
+            const auto& spot = spots[rng() % spots.size()];
+            size_t at = spot.first + rng() % spot.second;
+            if (rng() % 2 && at + 4 <= spot.first + spot.second)
+                Put32(bad, at, nasty[rng() % 7]);
+            else
+                bad[at] = uint8_t(rng());
+        }
+        CPeImage pe;
+        ASSERT_TRUE(pe.Parse(bad.data(), bad.size()));
+        for (const CPeImage::CFunction& f : pe.m_functions)
+            ASSERT_TRUE(f.size && f.size <= pe.m_sizeOfImage - f.rva && (!f.lsda || f.lsda < pe.m_sizeOfImage)) << round;
+        for (uint32_t pad : pe.m_landingPads)
+            ASSERT_LT(pad, pe.m_sizeOfImage) << round;
+        if (round % 100 == 0)
+            ExpectListingRules(ListingOf(bad, "throws.exe"), "unwind data, round " + std::to_string(round));
+    }
 }
 
 // Calls through the import address table name their import, also through a flat

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Runs one end-to-end scenario: starts Korvane.exe from its dist folder, as a
 # user would, and has korvane-driver follow the scenario's steps.
-# usage: run_scenario.sh SCENARIO DIST DRIVER SAMPLE REBUILT LISTING_TOOL WORK
+# usage: run_scenario.sh SCENARIO DIST DRIVER SAMPLE REBUILT LISTING_TOOL WORK THROWS CODEDATA
 # The steps see these variables (Windows paths):
 #   TARGET            a copy of the sample target, in a folder whose name has a blank
 #   TARGET_OUT        the sample.out that TARGET writes beside itself
@@ -15,12 +15,16 @@
 #                     listing-tool apart from the tracer; the same for REBUILT
 #   FAULT_EIP         the address of the sample's read of address 0 ("fault")
 #   WORK              a folder for the scenario's own files (archives)
+#   THROWS            a copy of the C++ sample that throws and catches, and
+#   CODEDATA          of the C sample with data in its code section;
+#                     THROWS_UNTRACED and CODEDATA_UNTRACED are copies to run
+#                     untraced; each _OUT is the file that copy writes
 set -euo pipefail
-[ $# = 7 ] || { echo "usage: run_scenario.sh SCENARIO DIST DRIVER SAMPLE REBUILT LISTING_TOOL WORK" >&2; exit 2; }
+[ $# = 9 ] || { echo "usage: run_scenario.sh SCENARIO DIST DRIVER SAMPLE REBUILT LISTING_TOOL WORK THROWS CODEDATA" >&2; exit 2; }
 # A prefix of the build's (scripts/env.sh), and a display for the window.
 [ -n "${WINEPREFIX:-}" ] || { echo "run_scenario: WINEPREFIX is not set (scripts/test.sh sets it)" >&2; exit 2; }
 [ -n "${DISPLAY:-}" ] || { echo "run_scenario: no DISPLAY for the tracer's window (scripts/test.sh makes one)" >&2; exit 2; }
-scenario=$1 dist=$2 driver=$3 sample=$4 rebuilt=$5 listing_tool=$6
+scenario=$1 dist=$2 driver=$3 sample=$4 rebuilt=$5 listing_tool=$6 throws=$8 codedata=$9
 name=$(basename "$scenario" .steps)
 work=$7/$name
 winpath() { printf 'Z:%s' "${1//\//\\}"; }
@@ -31,6 +35,11 @@ cp "$sample" "$work/target dir/sample.exe"
 cp "$sample" "$work/target dir/other.exe"
 cp "$sample" "$work/untraced/sample.exe"
 cp "$rebuilt" "$work/rebuilt/sample.exe"
+mkdir -p "$work/code data" "$work/code data untraced"
+for copy in "$work/code data" "$work/code data untraced"; do
+  cp "$throws" "$copy/throws.exe"
+  cp "$codedata" "$copy/codedata.exe"
+done
 
 # The oracle: a program's listing made and converted outside the tracer, its
 # points split by kind into the folder given.
@@ -59,6 +68,7 @@ fault=$(grep -E '^:[0-9A-F]{8} [0-9A-F]+ +mov eax, dword ptr \[ecx\]' "$work/exp
 # The tracer makes its own listings on attach: none may be left from before.
 rm -f "$dist/AR/sample.dsm" "$dist/AR/other.dsm"
 export TARGET TARGET_OUT OTHER REBUILT UNTRACED UNTRACED_OUT EXPECTED EXPECTED_REBUILT FAULT_EIP WORK
+export THROWS THROWS_OUT THROWS_UNTRACED THROWS_UNTRACED_OUT CODEDATA CODEDATA_OUT CODEDATA_UNTRACED CODEDATA_UNTRACED_OUT
 TARGET=$(winpath "$work/target dir/sample.exe")
 TARGET_OUT=$(winpath "$work/target dir/sample.out")
 OTHER=$(winpath "$work/target dir/other.exe")
@@ -69,6 +79,13 @@ EXPECTED=$(winpath "$work/expected")
 EXPECTED_REBUILT=$(winpath "$work/expected rebuilt")
 FAULT_EIP=$fault
 WORK=$(winpath "$work")
+for name in throws codedata; do
+  upper=${name^^}
+  printf -v "$upper" '%s' "$(winpath "$work/code data/$name.exe")"
+  printf -v "${upper}_OUT" '%s' "$(winpath "$work/code data/$name.out")"
+  printf -v "${upper}_UNTRACED" '%s' "$(winpath "$work/code data untraced/$name.exe")"
+  printf -v "${upper}_UNTRACED_OUT" '%s' "$(winpath "$work/code data untraced/$name.out")"
+done
 
 start=$(date +%s%N)
 (cd "$dist" && exec wine Korvane.exe) >"$work/tracer.log" 2>&1 &
