@@ -18,6 +18,15 @@ void CTracerDlg::OnDebugEnd()
     if (m_bExited == 0 && m_dwExceptionCode != 0)
         MessageBox(FormatRegisterReport(m_dwExceptionCode, m_pExceptionContext),
                    "The process has terminated abnormally!", MB_SETFOREGROUND);
+    // The debug thread ended the run: a thread it could not put back onto
+    // its breakpoint would have run on from inside the instruction.
+    if (m_dwUnrewoundThread != 0) {
+        CString text;
+        text.Format("Thread %lu could not be rewound after its breakpoint at %08lX: its registers could not be "
+                    "read.\nThe process was ended, since that thread could not go on correctly.",
+                    static_cast<unsigned long>(m_dwUnrewoundThread), static_cast<unsigned long>(m_dwUnrewoundAt));
+        MessageBox(text, "The process has terminated abnormally!", MB_SETFOREGROUND | MB_ICONEXCLAMATION);
+    }
     ::SetActiveWindow(m_hWnd);
 
     // After a run the next one is compared with its counts.
@@ -45,11 +54,10 @@ int CTracerDlg::WaitForDebugThreadEnd(DWORD dwMilliseconds)
             return 1;
         if (waited >= dwMilliseconds)
             return 0;
-        // A thread that suspended itself (a report handed over, a pause) runs on.
-        DWORD previous;
-        do
-            previous = ::ResumeThread(thread);
-        while (previous != static_cast<DWORD>(-1) && previous > 1);
+        // A thread waiting (on a report that no one will take now, in a
+        // pause) checks its requests again.
+        ReleaseReport();
+        m_wake.Wake();
         ::WaitForSingleObject(thread, slice);
     }
 }

@@ -1,7 +1,7 @@
 // The application object and the main dialog, which owns every piece of the
 // trace's state: the controls, the user's choices, the point maps of the
 // mapped listing, the listing's handles and the fields through which the
-// window and the debug thread talk (plain ints, polled, no lock).
+// window and the debug thread talk (polled fields and a wake-up, CTraceState).
 #pragma once
 
 #include <vector>
@@ -127,7 +127,7 @@ public:
     // --- commands posted by the debug thread ---
     void OnDebugReport();
     void OnDebugEnd();
-    // Lets the debug thread go on after a hit report, once it has suspended itself.
+    // Lets the debug thread go on once its report has been taken.
     void ResumeReportingThread();
     // Writes the counts of the records hit since the last time into their
     // rows, and scrolls the latest hit's row into view and selects it.
@@ -142,7 +142,7 @@ public:
     // Ends the live run's debuggee, so that a debug thread waiting for its events wakes up.
     void TerminateDebuggee();
     // 1 when no debug thread runs (none, or it ended within dwMilliseconds);
-    // one that suspends itself meanwhile is resumed, so that it runs on to its end.
+    // one that waits meanwhile (a report, a pause) is woken, so that it runs on to its end.
     int WaitForDebugThreadEnd(DWORD dwMilliseconds);
     // Deletes the object of the ended debug thread; m_pDebugThread becomes NULL.
     void ReleaseDebugThread();

@@ -67,10 +67,12 @@ public:
     // Stops debugging the process, which runs on as if never debugged.
     virtual BOOL Detach(DWORD dwProcessId) = 0;
 
-    // The window's side: WM_COMMAND 1016 or 1017 posted to the dialog; the debug
-    // thread's suspension of itself, which only the window ends; a pause.
+    // The window's side: WM_COMMAND 1016 or 1017 posted to the dialog; a wait
+    // until whoever drives the run wakes the debug thread (a wake-up given
+    // before the wait is not lost; the caller checks its fields again after
+    // every return); a pause.
     virtual void PostCommand(UINT nID) = 0;
-    virtual void SuspendSelf() = 0;
+    virtual void WaitForWake() = 0;
     virtual void Sleep(DWORD dwMilliseconds) = 0;
     // Milliseconds since some fixed moment.
     virtual DWORD TickCount() = 0;

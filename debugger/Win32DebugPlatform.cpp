@@ -101,11 +101,6 @@ void CWin32DebugPlatform::PostCommand(UINT nID)
     ::PostMessageA(m_hWndDlg, WM_COMMAND, nID, 0);
 }
 
-void CWin32DebugPlatform::SuspendSelf()
-{
-    ::SuspendThread(::GetCurrentThread());
-}
-
 void CWin32DebugPlatform::Sleep(DWORD dwMilliseconds)
 {
     ::Sleep(dwMilliseconds);

@@ -1,16 +1,19 @@
 // The debug engine's calls made on the Win32 debugging interface, for the
 // debug thread of one run: it launches the debuggee (so that its events come
-// to this thread) and posts its commands to the main dialog.
+// to this thread), posts its commands to the main dialog and sleeps on the
+// run's wake-up, which the dialog gives.
 #pragma once
 
 #include <windows.h>
 
 #include "debugger/DebugPlatform.h"
+#include "debugger/WakeSignal.h"
 #include "framework/CString.h"
 
 class CWin32DebugPlatform : public IDebugPlatform {
 public:
-    CWin32DebugPlatform(const CString& commandLine, HWND hWndDlg) : m_commandLine(commandLine), m_hWndDlg(hWndDlg) {}
+    CWin32DebugPlatform(const CString& commandLine, HWND hWndDlg, CWakeSignal& wake)
+        : m_commandLine(commandLine), m_hWndDlg(hWndDlg), m_wake(wake) {}
 
     int Launch() override;
     BOOL WaitForEvent(DebugEvent& event, DWORD dwMilliseconds) override;
@@ -24,11 +27,12 @@ public:
     BOOL Terminate(DWORD dwProcessId) override;
     BOOL Detach(DWORD dwProcessId) override;
     void PostCommand(UINT nID) override;
-    void SuspendSelf() override;
+    void WaitForWake() override { m_wake.Wait(); }
     void Sleep(DWORD dwMilliseconds) override;
     DWORD TickCount() override { return ::GetTickCount(); }
 
 private:
     CString m_commandLine;
     HWND m_hWndDlg;
+    CWakeSignal& m_wake;
 };
