@@ -109,10 +109,12 @@ public:
 
     // --- listing ---
     // 0 failed (after a message), 1 an existing listing is open, 2 a fresh one.
-    int OpenListing(int forArchive);
+    // bDamaged: the existing one was found damaged; after a message it is made
+    // anew (forArchive 0) or refused (forArchive 1, no target at hand).
+    int OpenListing(int forArchive, BOOL bDamaged = FALSE);
     // 1 when the listing is open, mapped, converted or walked into the maps
     // and (forArchive 0) listed; 0 after a message, with nothing held.
-    int LoadListing(int forArchive);
+    int LoadListing(int forArchive, BOOL bDamaged = FALSE);
     // Empties the maps, closes mapping and file, deletes the hit list's rows
     // and clears m_pHitRecord (both point into the view), then unmaps the view.
     void CloseListing();
