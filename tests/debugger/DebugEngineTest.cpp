@@ -229,8 +229,8 @@ TEST_F(EngineTest, APointCountsNoMoreOftenThanItRanAcrossThreads)
     fake.ExitProcess();
     Run();
     for (const ListingRecord* point : {a, b, c}) {
-        EXPECT_LE(point->hits, fake.executed[DWORD(point->addr)]) << std::hex << point->addr;
-        EXPECT_GT(point->hits, 0);
+        int counted = point->hits, ran = fake.executed[DWORD(point->addr)];
+        EXPECT_TRUE(counted > 0 && counted <= ran) << counted << " hits, " << ran << " runs at " << std::hex << DWORD(point->addr);
     }
 
     // Thread 2 takes a and stands elsewhere, silent, when the main thread
@@ -252,7 +252,7 @@ TEST_F(EngineTest, APointCountsNoMoreOftenThanItRanAcrossThreads)
     fake.ExitProcess();
     Run();
     EXPECT_EQ(hits, (Addresses{A, B, A, C, C, B, A, C}));
-    EXPECT_EQ(a->hits, fake.executed[A]);
+    EXPECT_EQ(int(a->hits), fake.executed[A]);
 }
 
 TEST_F(EngineTest, TheProgramsOwnExceptionsGoToItsHandlers)
@@ -429,7 +429,7 @@ TEST_F(EngineTest, PauseContinueAndCancelFromAnotherThreadNeverHang)
         state.RequestPause();
         if (random() % 2)
             hung = !within([&] { return state.m_bPaused != 0; });
-        for (unsigned spin = random() % 64; spin > 0; --spin)
+        for (unsigned spin = random() % 2 ? 0 : random() % 64; spin > 0; --spin)
             std::this_thread::yield();
         if (round == cancelAt)
             state.RequestEnd();

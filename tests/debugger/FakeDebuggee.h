@@ -15,6 +15,7 @@
 #include <map>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "debugger/DebugPlatform.h"
@@ -191,11 +192,15 @@ public:
     }
     // The window's answer, at once: a report is taken (onReport has seen it),
     // a pause ends with "Continue ...". With `window` set, another thread
-    // plays the window and the wait is real.
+    // plays the window and the wait is real; every other time the debug
+    // thread loses the processor between its check and its wait, as it may.
     void WaitForWake() override
     {
-        if (window)
+        if (window) {
+            if (++m_waits % 2)
+                std::this_thread::yield();
             state->m_wake.Wait();
+        }
         else if (state->m_bReportPending)
             state->m_bReportPending = 0;
         else
@@ -293,7 +298,7 @@ private:
     std::set<DWORD> m_unread;       // threads whose last register read failed
     std::vector<DebugEvent> m_script; // an instruction is a step without an event code
     size_t m_next = 0, m_repeatFrom = SIZE_MAX;
-    int m_idle = 0, m_retries = 0;
+    int m_idle = 0, m_retries = 0, m_waits = 0;
     DWORD m_clock = 0;
     bool m_waiting = false; // an event is out, not yet continued
     Running m_exec = {}; // the instruction out, run into 0xCC
