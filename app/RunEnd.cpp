@@ -1,6 +1,6 @@
 // The end of a run, seen from the window: the debug thread's end message, and
 // the thread object, which the dialog owns so that its handle stays valid for
-// as long as the window may still wait on it or resume it.
+// as long as the window may still wait on it.
 #include "app/ExceptionReport.h"
 #include "app/TracerDlg.h"
 
