@@ -423,27 +423,29 @@ TEST_F(EngineTest, PauseContinueAndCancelFromAnotherThreadNeverHang)
     };
     std::mt19937 random(std::random_device{}());
     const int cancelAt = 2000 + int(random() % 2000);
-    bool hung = false;
-    for (int round = 0; round <= cancelAt && !hung; ++round) {
-        ASSERT_TRUE(within([&] { return state.m_nHitSeq > round; })) << "no hit, round " << round;
+    std::string hung; // what never came
+    auto expect = [&](const std::function<bool()>& done, const std::string& what) {
+        if (hung.empty() && !within(done))
+            hung = what;
+    };
+    for (int round = 0; round <= cancelAt && hung.empty(); ++round) {
+        const std::string at = ", round " + std::to_string(round);
+        expect([&] { return state.m_nHitSeq > round; }, "the run never went on" + at);
         state.RequestPause();
         if (random() % 2)
-            hung = !within([&] { return state.m_bPaused != 0; });
+            expect([&] { return state.m_bPaused != 0; }, "the run never paused" + at);
         for (unsigned spin = random() % 2 ? 0 : random() % 64; spin > 0; --spin)
             std::this_thread::yield();
         if (round == cancelAt)
             state.RequestEnd();
         else
             state.RequestContinue();
-        hung = hung || !within([&] { return state.m_bPaused == 0; });
-        EXPECT_FALSE(hung) << "a pause never ended, round " << round;
+        expect([&] { return state.m_bPaused == 0; }, "a pause never ended" + at);
     }
-    if (!hung) {
-        hung = !within([&] { return run.wait_for(seconds(0)) == std::future_status::ready; });
-        EXPECT_FALSE(hung) << "the cancel never ended the run";
-    }
-    // A hung engine is woken until it ends, so that the test can fail rather than hang.
-    for (auto end = steady_clock::now() + seconds(10); hung && run.wait_for(milliseconds(1)) != std::future_status::ready;) {
+    expect([&] { return run.wait_for(seconds(0)) == std::future_status::ready; }, "the cancel never ended the run");
+    EXPECT_EQ(hung, "");
+    // A hung engine is woken until it ends, so that the test fails rather than hangs.
+    for (auto end = steady_clock::now() + seconds(10); run.wait_for(milliseconds(1)) != std::future_status::ready;) {
         state.RequestEnd();
         state.ReleaseReport();
         if (steady_clock::now() > end)
