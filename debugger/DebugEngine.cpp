@@ -28,14 +28,22 @@ const DWORD kPageSize = 4096;
 // After an exception has been passed on, the program's handler usually runs
 // at once; the next wait is short so that a request is served soon after.
 const DWORD kAfterExceptionWaitMs = 100;
+// While a point waits for one of several threads to run past it, the threads
+// are looked at this often: threads that each stand on a point another one
+// waits for would otherwise run on uncounted, with no breakpoint left to
+// plant anything again.
+const DWORD kPendingWaitMs = 20;
 
 DWORD s_dwTargetId;       // the target's process id, 0 before its creation event
 DWORD s_dwMainThreadId;
 BOOL s_bInitialBreak;     // the system's initial breakpoint of the target has come
 BOOL s_bEntryPlanted;     // the entry breakpoint lives
-// Thread id -> the point it took last, which waits to be planted again until
-// that thread has run past it.
+// Thread id -> the point it took last, while that point waits to be planted
+// again until the thread has run past it.
 CMapPtrToPtr s_pending(10);
+// Thread id -> the point it took last, until it breaks anywhere else: a
+// thread back at it meanwhile has run a loop around it, counted once.
+CMapPtrToPtr s_last(10);
 DWORD s_dwQuitTick;       // when a stop posted WM_QUIT
 // Every address the engine has read: bit 8 set while 0xCC stands there, the
 // low byte the program's own byte at it.
@@ -91,6 +99,7 @@ void CDebugEngine::ResetValues()
     s_bInitialBreak = FALSE;
     s_bEntryPlanted = FALSE;
     s_pending.RemoveAll();
+    s_last.RemoveAll();
     s_breakpoints.RemoveAll();
     s_others.RemoveAll();
     m_state.m_dwExceptionCode = 0;
@@ -147,6 +156,8 @@ int CDebugEngine::Run()
             // A debuggee being stopped gets nothing planted again.
             if (m_state.m_bRearm && g_nStopStage == 0)
                 SyncBreakpoints();
+            if (s_pending.GetCount() != 0 && ThreadMap.GetCount() > 1)
+                m_dwTimeout = std::min(m_dwTimeout, kPendingWaitMs);
             if (g_debugEvent.dwDebugEventCode != 0)
                 m_sys.ContinueEvent(g_debugEvent.dwProcessId, g_debugEvent.dwThreadId, m_dwContinueStatus);
         }
@@ -202,6 +213,7 @@ void CDebugEngine::Dispatch()
             // It has run past its point for good.
             ConsumeSkip();
             ReleasePending(event.dwThreadId);
+            s_last.RemoveKey(Key(event.dwThreadId));
         }
         break;
     case EXIT_PROCESS_DEBUG_EVENT:
@@ -215,7 +227,11 @@ void CDebugEngine::Dispatch()
         if (event.hFile != NULL)
             m_sys.CloseFile(event.hFile);
         break;
-    default: // a time-out, DLL unloads, debug strings, RIP events
+    case 0: // a time-out: the debuggee runs
+        if (s_pending.GetCount() != 0 && g_nStopStage == 0)
+            ReleaseRunPast(0, TRUE);
+        break;
+    default: // DLL unloads, debug strings, RIP events
         break;
     }
 }
@@ -570,7 +586,8 @@ void CDebugEngine::ReleasePending(DWORD dwThreadId)
 // Other threads that took a point stand elsewhere now: they have run it. One
 // that still stands on it has not (or is about to run it again, which the
 // point then counts rightly). A thread that is seen nowhere keeps its point.
-void CDebugEngine::ReleaseRunPast(DWORD dwThreadId)
+// While the debuggee runs, each thread is held while it is looked at.
+void CDebugEngine::ReleaseRunPast(DWORD dwThreadId, BOOL bRunning)
 {
     m_threads.clear();
     POSITION pos = s_pending.GetStartPosition();
@@ -581,8 +598,11 @@ void CDebugEngine::ReleaseRunPast(DWORD dwThreadId)
         void* handle = NULL;
         CONTEXT context = {};
         context.ContextFlags = CONTEXT_FULL;
-        if (Address(key) != dwThreadId && ThreadMap.Lookup(key, handle) &&
-            m_sys.GetRegisters(static_cast<HANDLE>(handle), context) && context.Eip != Address(value))
+        if (Address(key) == dwThreadId || !ThreadMap.Lookup(key, handle))
+            continue;
+        BOOL read = bRunning ? m_sys.GetRunningRegisters(static_cast<HANDLE>(handle), context)
+                             : m_sys.GetRegisters(static_cast<HANDLE>(handle), context);
+        if (read && context.Eip != Address(value))
             m_threads.push_back(Address(key));
     }
     for (DWORD thread : m_threads)
@@ -605,18 +625,20 @@ int CDebugEngine::OnBreakpoint()
     const DWORD thread = g_debugEvent.dwThreadId;
 
     // Points taken earlier go back in once the threads that took them have run
-    // past them: this thread has, breaking anywhere else. A loop around one
-    // point of a single thread is thus counted once.
+    // past them: this thread has, breaking anywhere else.
     ConsumeSkip();
-    void* pending = NULL;
-    if (s_pending.Lookup(Key(thread), pending) && Address(pending) != at)
+    void* last = NULL;
+    if (s_last.Lookup(Key(thread), last) && Address(last) != at) {
         ReleasePending(thread);
+        s_last.RemoveKey(Key(thread));
+    }
     if (s_pending.GetCount() != 0)
-        ReleaseRunPast(thread);
+        ReleaseRunPast(thread, FALSE);
 
     void* record = NULL;
     BOOL listed = m_maps.m_mapAll.Lookup(Key(at), record);
-    if (IsPlanted(at)) {
+    const BOOL planted = IsPlanted(at);
+    if (planted) {
         RemoveOne(at);
         if (s_bEntryPlanted && at == g_entryAddress) {
             s_bEntryPlanted = FALSE;
@@ -652,8 +674,14 @@ int CDebugEngine::OnBreakpoint()
     }
     if (!listed)
         return 0; // the entry breakpoint alone
-    g_lastPoint = at;
     s_pending.SetAt(Key(thread), Key(at));
+    // Back at the point it took last, with no breakpoint elsewhere between
+    // (the point went back in for the other threads): a loop around one
+    // point counts once, as when a single thread leaves it out meanwhile.
+    if (planted && s_last.Lookup(Key(thread), last))
+        return 0;
+    s_last.SetAt(Key(thread), Key(at));
+    g_lastPoint = at;
     return 1;
 }
 

@@ -6,10 +6,11 @@
 // The counting rule: a breakpoint taken at a listed point puts the program's
 // own byte back, rewinds the thread onto it and reports the hit; that point
 // is planted again only once that thread has run past it: when the thread
-// takes a breakpoint of another point, stands elsewhere at another thread's
-// breakpoint, or exits. A point is therefore counted at most once between two
-// breakpoints of other points of a thread, never more often than it ran, and
-// every breakpoint costs the debuggee a single debug event.
+// takes a breakpoint of another point, is seen standing elsewhere (at another
+// thread's breakpoint, or while several threads run), or exits. A point is
+// counted at most once between two breakpoints of other points of a thread,
+// never more often than it ran, and every breakpoint costs the debuggee a
+// single debug event.
 //
 // Only the target's own process is ever planted. The processes it starts
 // are let go at once (they then run as if never debugged, and outlive the
@@ -106,7 +107,7 @@ private:
     BOOL IsPending(DWORD address) const;
     void ConsumeSkip();
     void ReleasePending(DWORD dwThreadId);
-    void ReleaseRunPast(DWORD dwThreadId);
+    void ReleaseRunPast(DWORD dwThreadId, BOOL bRunning);
     void CaptureRegisters();
     void DetachOthers();
 

@@ -58,6 +58,8 @@ public:
     // The register record with ContextFlags CONTEXT_FULL.
     virtual BOOL GetRegisters(HANDLE hThread, CONTEXT& context) = 0;
     virtual BOOL SetRegisters(HANDLE hThread, const CONTEXT& context) = 0;
+    // The registers of a thread of the running debuggee, held while they are read.
+    virtual BOOL GetRunningRegisters(HANDLE hThread, CONTEXT& context) = 0;
 
     virtual void CloseFile(HANDLE hFile) = 0;
     // WM_QUIT to a thread of the debuggee, for a program with a message loop there.

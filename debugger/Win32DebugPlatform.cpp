@@ -71,6 +71,15 @@ BOOL CWin32DebugPlatform::SetRegisters(HANDLE hThread, const CONTEXT& context)
     return ::SetThreadContext(hThread, &context);
 }
 
+BOOL CWin32DebugPlatform::GetRunningRegisters(HANDLE hThread, CONTEXT& context)
+{
+    if (::SuspendThread(hThread) == static_cast<DWORD>(-1))
+        return FALSE;
+    BOOL read = GetRegisters(hThread, context);
+    ::ResumeThread(hThread);
+    return read;
+}
+
 void CWin32DebugPlatform::CloseFile(HANDLE hFile)
 {
     ::CloseHandle(hFile);

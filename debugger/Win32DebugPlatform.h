@@ -22,6 +22,7 @@ public:
     BOOL WriteMemory(HANDLE hProcess, DWORD address, const void* buffer, DWORD size) override;
     BOOL GetRegisters(HANDLE hThread, CONTEXT& context) override;
     BOOL SetRegisters(HANDLE hThread, const CONTEXT& context) override;
+    BOOL GetRunningRegisters(HANDLE hThread, CONTEXT& context) override;
     void CloseFile(HANDLE hFile) override;
     void PostQuit(DWORD dwThreadId) override;
     BOOL Terminate(DWORD dwProcessId) override;

@@ -208,7 +208,8 @@ TEST_F(EngineTest, BreakpointsInFlightAcrossThreadsAndKindChanges)
 }
 
 // A point taken by a thread is planted again only once that thread has run
-// past it, so no other thread's breakpoint makes it count one run twice.
+// past it, so no other thread's breakpoint makes it count one run twice; and
+// while threads run it is looked for, so that it does not stay out for good.
 TEST_F(EngineTest, APointCountsNoMoreOftenThanItRanAcrossThreads)
 {
     ListingRecord *a = Point('c', A), *b = Point('j', B), *c = Point('c', C);
@@ -230,7 +231,9 @@ TEST_F(EngineTest, APointCountsNoMoreOftenThanItRanAcrossThreads)
     Run();
     for (const ListingRecord* point : {a, b, c}) {
         int counted = point->hits, ran = fake.executed[DWORD(point->addr)];
-        EXPECT_TRUE(counted > 0 && counted <= ran) << counted << " hits, " << ran << " runs at " << std::hex << DWORD(point->addr);
+        // Never above, nor left out for good while the threads wait on each other's points.
+        EXPECT_TRUE(counted <= ran && counted * 10 >= ran) << counted << " hits, " << ran << " runs at " << std::hex
+                                                            << DWORD(point->addr);
     }
 
     // Thread 2 takes a and stands elsewhere, silent, when the main thread

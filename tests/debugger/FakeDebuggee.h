@@ -58,11 +58,12 @@ public:
     BOOL WaitForEvent(DebugEvent& event, DWORD dwMilliseconds) override
     {
         timeouts.push_back(dwMilliseconds);
-        m_clock += 1; // each event takes a millisecond, each idle wait its whole time-out
+        m_clock += 1; // each event and each instruction takes a millisecond, each idle wait its whole time-out
         if (onWait)
             onWait();
         if (m_waiting)
             faults.push_back("waited with an event not continued");
+        const DWORD begun = m_clock;
         for (bool wrapped = false;; ++m_next) {
             if (m_next >= m_script.size()) {
                 // A whole pass without an event: the program is silent.
@@ -88,6 +89,10 @@ public:
             }
             if (Execute(step.dwThreadId, step.dwExceptionAddress, false, event))
                 return TRUE;
+            if (m_clock - begun >= dwMilliseconds) {
+                ++m_next;
+                return FALSE; // the wait timed out while the program ran
+            }
         }
         if (m_repeatFrom < m_script.size()) {
             m_clock += dwMilliseconds; // a program looping without events
@@ -155,6 +160,7 @@ public:
         context = threads[id];
         return TRUE;
     }
+    BOOL GetRunningRegisters(HANDLE hThread, CONTEXT& context) override { return GetRegisters(hThread, context); }
     BOOL SetRegisters(HANDLE hThread, const CONTEXT& context) override
     {
         if (m_unread.count(Id(hThread)))
@@ -269,6 +275,7 @@ private:
             faults.push_back("ran a changed instruction");
         } else {
             ++executed[address];
+            ++m_clock; // an instruction takes a millisecond
             threads[tid].Eip = address + 1; // past it
             m_retries = 0;
         }
