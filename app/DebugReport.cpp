@@ -19,8 +19,10 @@ void CTracerDlg::OnDebugReport()
                    MB_ICONEXCLAMATION | MB_SYSTEMMODAL);
         // The run stays paused, and the thread waits for "Continue ..." or
         // "Cancel Process": a running run pauses as "Stop Process" pauses it;
-        // one the user paused before the report came stays as it is.
+        // one the user paused before the report came stays as it is. The
+        // report itself is let go only now, so the pause is asked for first.
         PauseRun();
+        ResumeReportingThread();
         return;
     }
 
@@ -67,15 +69,7 @@ void CTracerDlg::ShowHits()
 
 void CTracerDlg::ResumeReportingThread()
 {
-    if (m_pDebugThread == NULL)
-        return;
-    // The report may come before the thread has suspended itself: it is resumed
-    // once it has, unless it ended or someone else let it go first. It is
-    // about to: the first tries only yield, so that a hit costs no timer tick.
-    HANDLE thread = m_pDebugThread->m_hThread;
-    for (int tries = 0; m_bReportPending && ::WaitForSingleObject(thread, 0) == WAIT_TIMEOUT; ++tries) {
-        if (::ResumeThread(thread) == 1)
-            return;
-        ::Sleep(tries < 100 ? 0 : 1);
-    }
+    // Whether the thread already waits or is about to, the wake-up is kept;
+    // a report let go already (the run stopped meanwhile) is not let go twice.
+    ReleaseReport();
 }

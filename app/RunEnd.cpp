@@ -1,6 +1,6 @@
 // The end of a run, seen from the window: the debug thread's end message, and
 // the thread object, which the dialog owns so that its handle stays valid for
-// as long as the window may still wait on it or resume it.
+// as long as the window may still wait on it.
 #include "app/ExceptionReport.h"
 #include "app/TracerDlg.h"
 
@@ -24,6 +24,15 @@ void CTracerDlg::OnDebugEnd()
         text.Format("[ %s ]\n  No address of the listing lies in the program: nothing could be traced !",
                     m_strTargetName.GetString());
         MessageBox(text, "The listing does not fit the program", MB_SETFOREGROUND);
+    }
+    // The debug thread ended the run: a thread it could not put back onto
+    // its breakpoint would have run on from inside the instruction.
+    if (m_dwUnrewoundThread != 0) {
+        CString text;
+        text.Format("Thread %lu could not be rewound after its breakpoint at %08lX: its registers could not be "
+                    "read.\nThe process was ended, since that thread could not go on correctly.",
+                    static_cast<unsigned long>(m_dwUnrewoundThread), static_cast<unsigned long>(m_dwUnrewoundAt));
+        MessageBox(text, "The process has terminated abnormally!", MB_SETFOREGROUND | MB_ICONEXCLAMATION);
     }
     ::SetActiveWindow(m_hWnd);
 
@@ -52,11 +61,10 @@ int CTracerDlg::WaitForDebugThreadEnd(DWORD dwMilliseconds)
             return 1;
         if (waited >= dwMilliseconds)
             return 0;
-        // A thread that suspended itself (a report handed over, a pause) runs on.
-        DWORD previous;
-        do
-            previous = ::ResumeThread(thread);
-        while (previous != static_cast<DWORD>(-1) && previous > 1);
+        // A thread waiting (on a report that no one will take now, in a
+        // pause) checks its requests again.
+        ReleaseReport();
+        m_wake.Wake();
         ::WaitForSingleObject(thread, slice);
     }
 }

@@ -105,7 +105,7 @@ void CTracerDlg::OnMainButton()
         StartRun(*this);
     } else if (caption == "Stop Process") {
         // The debug thread pauses at the end of its current iteration; no wait here.
-        m_bStopRequest = 1;
+        RequestPause();
         SetButton(&m_btnMain, TRUE, TRUE, "Continue ...");
         SetButton(&m_btnCancel, TRUE, FALSE, "Cancel Process");
         SetButton(&m_btnSave, TRUE, FALSE, NULL);
@@ -113,9 +113,7 @@ void CTracerDlg::OnMainButton()
         RepaintAll();
     } else if (caption == "Continue ...") {
         // The kind boxes need no reading: a change while paused went to the thread already.
-        m_bStopRequest = 0;
-        if (m_pDebugThread != NULL)
-            m_pDebugThread->ResumeThread();
+        RequestContinue();
         SetButton(&m_btnMain, TRUE, TRUE, "Stop Process");
         SetButton(&m_btnCancel, TRUE, FALSE, "Cancel Process");
         SetKindBoxes(*this, FALSE);
@@ -147,10 +145,7 @@ void CTracerDlg::OnCancelButton()
         } else {
             // A paused thread wakes up, sees a stop without pause and ends the
             // debuggee; the window follows when the thread's end message arrives.
-            m_bPauseOnStop = 0;
-            m_bStopRequest = 1;
-            if (m_pDebugThread != NULL)
-                m_pDebugThread->ResumeThread();
+            RequestEnd();
             UpdateCaptions("dialog");
             RepaintAll();
             ::Sleep(1000);
@@ -231,7 +226,7 @@ void CTracerDlg::OnSkipPoint()
 
 // The debug thread looks addresses up in the point maps and uses the dialog
 // while it runs, so a live run ends before the close empties them or the
-// dialog ends: a stop without pause, the thread resumed and waited for; a
+// dialog ends: a stop without pause, the thread woken and waited for; a
 // debuggee that stays silent is ended so that the thread's wait returns.
 int CTracerDlg::StopLiveRun()
 {
@@ -239,8 +234,7 @@ int CTracerDlg::StopLiveRun()
         return 1;
     int ended = WaitForDebugThreadEnd(0);
     if (!ended) {
-        m_bPauseOnStop = 0;
-        m_bStopRequest = 1;
+        RequestEnd();
         ended = WaitForDebugThreadEnd(closeWaitMs);
         if (!ended) {
             TerminateDebuggee();

@@ -1,7 +1,7 @@
 // The application object and the main dialog, which owns every piece of the
 // trace's state: the controls, the user's choices, the point maps of the
 // mapped listing, the listing's handles and the fields through which the
-// window and the debug thread talk (plain ints, polled, no lock).
+// window and the debug thread talk (polled fields and a wake-up, CTraceState).
 #pragma once
 
 #include <vector>
@@ -119,10 +119,12 @@ public:
 
     // --- listing ---
     // 0 failed (after a message), 1 an existing listing is open, 2 a fresh one.
-    int OpenListing(int forArchive);
+    // bDamaged: the existing one was found damaged; after a message it is made
+    // anew (forArchive 0) or refused (forArchive 1, no target at hand).
+    int OpenListing(int forArchive, BOOL bDamaged = FALSE);
     // 1 when the listing is open, mapped, converted or walked into the maps
     // and (forArchive 0) listed; 0 after a message, with nothing held.
-    int LoadListing(int forArchive);
+    int LoadListing(int forArchive, BOOL bDamaged = FALSE);
     // Empties the maps, closes mapping and file, deletes the hit list's rows
     // and clears m_pHitRecord (both point into the view), then unmaps the view.
     void CloseListing();
@@ -138,7 +140,7 @@ public:
     // --- commands posted by the debug thread ---
     void OnDebugReport();
     void OnDebugEnd();
-    // Lets the debug thread go on after a hit report, once it has suspended itself.
+    // Lets the debug thread go on once its report has been taken.
     void ResumeReportingThread();
     // Writes the counts of the records hit since the last time into their
     // rows, and scrolls the latest hit's row into view and selects it.
@@ -153,7 +155,7 @@ public:
     // Ends the live run's debuggee, so that a debug thread waiting for its events wakes up.
     void TerminateDebuggee();
     // 1 when no debug thread runs (none, or it ended within dwMilliseconds);
-    // one that suspends itself meanwhile is resumed, so that it runs on to its end.
+    // one that waits meanwhile (a report, a pause) is woken, so that it runs on to its end.
     int WaitForDebugThreadEnd(DWORD dwMilliseconds);
     // Deletes the object of the ended debug thread; m_pDebugThread becomes NULL.
     void ReleaseDebugThread();

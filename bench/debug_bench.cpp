@@ -86,9 +86,9 @@ public:
         }
         CWin32DebugPlatform::PostCommand(id);
     }
-    void SuspendSelf() override
+    void WaitForWake() override
     {
-        CWin32DebugPlatform::SuspendSelf();
+        CWin32DebugPlatform::WaitForWake();
         spent[report] += Now() - reportStart;
     }
 
@@ -282,7 +282,7 @@ int main(int argc, char** argv)
     SetKinds(dlg, calls);
     char arguments[64];
     std::snprintf(arguments, sizeof arguments, "\"counts.exe\" out.txt %d", rounds);
-    TimedPlatform full(dlg.TargetPath(), arguments, dlg.m_hWnd);
+    TimedPlatform full(dlg.TargetPath(), arguments, dlg.m_hWnd, dlg.m_wake);
     std::fprintf(stderr, "whole path...\n");
     RunTimed(dlg, full);
     std::fprintf(stderr, "minimal loop...\n");
@@ -326,7 +326,7 @@ int main(int argc, char** argv)
     }
     for (int bytewise = 0; bytewise < 2; ++bytewise) {
         g_bBytewiseMemory = bytewise;
-        TimedPlatform platform(dlg.TargetPath(), "\"big.exe\"", dlg.m_hWnd);
+        TimedPlatform platform(dlg.TargetPath(), "\"big.exe\"", dlg.m_hWnd, dlg.m_wake);
         int continues = 0;
         platform.onContinue = [&](TimedPlatform& p) {
             // The iteration's own time, from its event to its continue.

@@ -28,12 +28,22 @@ const DWORD kPageSize = 4096;
 // After an exception has been passed on, the program's handler usually runs
 // at once; the next wait is short so that a request is served soon after.
 const DWORD kAfterExceptionWaitMs = 100;
+// While a point waits for one of several threads to run past it, the threads
+// are looked at this often: threads that each stand on a point another one
+// waits for would otherwise run on uncounted, with no breakpoint left to
+// plant anything again.
+const DWORD kPendingWaitMs = 20;
 
 DWORD s_dwTargetId;       // the target's process id, 0 before its creation event
 DWORD s_dwMainThreadId;
 BOOL s_bInitialBreak;     // the system's initial breakpoint of the target has come
 BOOL s_bEntryPlanted;     // the entry breakpoint lives
-BOOL s_bLastPending;      // g_lastPoint was taken and waits to be planted again
+// Thread id -> the point it took last, while that point waits to be planted
+// again until the thread has run past it.
+CMapPtrToPtr s_pending(10);
+// Thread id -> the point it took last, until it breaks anywhere else: a
+// thread back at it meanwhile has run a loop around it, counted once.
+CMapPtrToPtr s_last(10);
 DWORD s_dwQuitTick;       // when a stop posted WM_QUIT
 // Every address the engine has read: bit 8 set while 0xCC stands there, the
 // low byte the program's own byte at it.
@@ -88,7 +98,8 @@ void CDebugEngine::ResetValues()
     s_dwMainThreadId = 0;
     s_bInitialBreak = FALSE;
     s_bEntryPlanted = FALSE;
-    s_bLastPending = FALSE;
+    s_pending.RemoveAll();
+    s_last.RemoveAll();
     s_breakpoints.RemoveAll();
     s_others.RemoveAll();
     m_state.m_dwExceptionCode = 0;
@@ -98,6 +109,20 @@ void CDebugEngine::ResetValues()
     m_state.m_dwImageShift = 0;
     m_state.m_dwFaultAddress = 0;
     m_state.m_bListingOutside = 0;
+    m_state.m_dwUnrewoundThread = 0;
+    m_state.m_dwUnrewoundAt = 0;
+}
+
+// A halt requested while the run is live pauses it; none pauses a run that
+// must end because a thread could not be rewound.
+BOOL CDebugEngine::IsPaused() const
+{
+    return m_state.m_bStopRequest && m_state.m_bPauseOnStop && m_state.m_dwUnrewoundThread == 0;
+}
+
+BOOL CDebugEngine::IsStopping() const
+{
+    return m_state.m_dwUnrewoundThread != 0 || (m_state.m_bStopRequest && !m_state.m_bPauseOnStop);
 }
 
 int CDebugEngine::Run()
@@ -121,17 +146,22 @@ int CDebugEngine::Run()
                 ReportEvent();
             if (m_state.m_bExited)
                 break;
-            if (m_state.m_bStopRequest) {
-                // Resumed by "Continue ..." (the request withdrawn) or by a
-                // cancel (a stop without pause, served on this same event).
-                while (m_state.m_bStopRequest && m_state.m_bPauseOnStop)
-                    m_sys.SuspendSelf();
-                if (m_state.m_bStopRequest && !StopDebuggee())
-                    break;
+            if (IsPaused()) {
+                // Until "Continue ..." withdraws the request or a cancel turns
+                // it into a stop, served on this same event. Every wake-up is
+                // checked again: one may come before the wait, or change nothing.
+                m_state.m_bPaused = 1;
+                while (IsPaused())
+                    m_sys.WaitForWake();
+                m_state.m_bPaused = 0;
             }
+            if (IsStopping() && !StopDebuggee())
+                break;
             // A debuggee being stopped gets nothing planted again.
             if (m_state.m_bRearm && g_nStopStage == 0)
                 SyncBreakpoints();
+            if (s_pending.GetCount() != 0 && ThreadMap.GetCount() > 1)
+                m_dwTimeout = std::min(m_dwTimeout, kPendingWaitMs);
             if (g_debugEvent.dwDebugEventCode != 0)
                 m_sys.ContinueEvent(g_debugEvent.dwProcessId, g_debugEvent.dwThreadId, m_dwContinueStatus);
         }
@@ -182,8 +212,13 @@ void CDebugEngine::Dispatch()
             s_others.SetAt(Key(event.dwProcessId), NULL);
         break;
     case EXIT_THREAD_DEBUG_EVENT:
-        if (IsTargetEvent())
+        if (IsTargetEvent()) {
             ThreadMap.RemoveKey(Key(event.dwThreadId));
+            // It has run past its point for good.
+            ConsumeSkip();
+            ReleasePending(event.dwThreadId);
+            s_last.RemoveKey(Key(event.dwThreadId));
+        }
         break;
     case EXIT_PROCESS_DEBUG_EVENT:
         if (IsTargetEvent()) {
@@ -196,7 +231,11 @@ void CDebugEngine::Dispatch()
         if (event.hFile != NULL)
             m_sys.CloseFile(event.hFile);
         break;
-    default: // a time-out, DLL unloads, debug strings, RIP events
+    case 0: // a time-out: the debuggee runs
+        if (s_pending.GetCount() != 0 && g_nStopStage == 0)
+            ReleaseRunPast(0, TRUE);
+        break;
+    default: // DLL unloads, debug strings, RIP events
         break;
     }
 }
@@ -329,9 +368,9 @@ void CDebugEngine::PlantKind(int kind)
         void* value;
         map.GetNextAssoc(pos, key, value);
         DWORD address = Address(key);
-        // The point just taken is planted again at the next breakpoint, not
-        // under the thread that stands on it.
-        if (!IsPlanted(address) && !(s_bLastPending && address == g_lastPoint))
+        // A point just taken is planted again once its thread has run past
+        // it, not under the thread that stands on it.
+        if (!IsPlanted(address) && !IsPending(address))
             m_batch.push_back(address);
     }
     std::sort(m_batch.begin(), m_batch.end());
@@ -377,7 +416,7 @@ void CDebugEngine::RemoveAllBreakpoints()
     for (int kind = 0; kind < 5; ++kind)
         m_maps.m_armedKinds[kind] = 0;
     s_bEntryPlanted = FALSE;
-    s_bLastPending = FALSE;
+    s_pending.RemoveAll();
     m_batch.clear();
     POSITION pos = s_breakpoints.GetStartPosition();
     while (pos != NULL) {
@@ -505,16 +544,97 @@ HANDLE CDebugEngine::EventThread() const
     return static_cast<HANDLE>(thread);
 }
 
-void CDebugEngine::Rewind(DWORD address)
+BOOL CDebugEngine::Rewind(DWORD address)
 {
-    // After an INT 3 the thread stands one byte past it.
+    // After an INT 3 the thread stands one byte past it. Registers that could
+    // not be read are never written: the record holds another event's.
     HANDLE thread = EventThread();
     if (thread == NULL)
-        return;
+        return FALSE;
     g_context.ContextFlags = CONTEXT_FULL;
-    m_sys.GetRegisters(thread, g_context);
+    if (!m_sys.GetRegisters(thread, g_context))
+        return FALSE;
     g_context.Eip = m_image.ToProcess(address);
     m_sys.SetRegisters(thread, g_context);
+    return TRUE;
+}
+
+// --- points taken, waiting for their threads to run past them ---
+
+BOOL CDebugEngine::IsPending(DWORD address) const
+{
+    POSITION pos = s_pending.GetStartPosition();
+    while (pos != NULL) {
+        void* key;
+        void* value;
+        s_pending.GetNextAssoc(pos, key, value);
+        if (Address(value) == address)
+            return TRUE;
+    }
+    return FALSE;
+}
+
+// "Skip Point": the point taken last is not planted again, whichever threads
+// still wait on it.
+void CDebugEngine::ConsumeSkip()
+{
+    if (!m_state.m_bSkipPoint)
+        return;
+    m_state.m_bSkipPoint = 0;
+    m_threads.clear();
+    POSITION pos = s_pending.GetStartPosition();
+    while (pos != NULL) {
+        void* key;
+        void* value;
+        s_pending.GetNextAssoc(pos, key, value);
+        if (Address(value) == g_lastPoint)
+            m_threads.push_back(Address(key));
+    }
+    for (DWORD thread : m_threads)
+        s_pending.RemoveKey(Key(thread));
+}
+
+// The thread has run past the point it took: the point goes back in, unless
+// another thread rewound onto it has yet to run it (it would take it a second
+// time for one execution), or its kind is gone meanwhile.
+void CDebugEngine::ReleasePending(DWORD dwThreadId)
+{
+    void* value = NULL;
+    if (!s_pending.Lookup(Key(dwThreadId), value))
+        return;
+    s_pending.RemoveKey(Key(dwThreadId));
+    DWORD point = Address(value);
+    BYTE own;
+    if (g_nStopStage != 0 || IsPending(point) || IsPlanted(point) || !IsWanted(point) || !OwnByte(point, own))
+        return;
+    if (m_sys.WriteMemory(g_hProcess, point, &kBreakpoint, 1))
+        Remember(point, own, TRUE);
+}
+
+// Other threads that took a point stand elsewhere now: they have run it. One
+// that still stands on it has not (or is about to run it again, which the
+// point then counts rightly). A thread that is seen nowhere keeps its point.
+// While the debuggee runs, each thread is held while it is looked at.
+void CDebugEngine::ReleaseRunPast(DWORD dwThreadId, BOOL bRunning)
+{
+    m_threads.clear();
+    POSITION pos = s_pending.GetStartPosition();
+    while (pos != NULL) {
+        void* key;
+        void* value;
+        s_pending.GetNextAssoc(pos, key, value);
+        void* handle = NULL;
+        CONTEXT context = {};
+        context.ContextFlags = CONTEXT_FULL;
+        if (Address(key) == dwThreadId || !ThreadMap.Lookup(key, handle))
+            continue;
+        BOOL read = bRunning ? m_sys.GetRunningRegisters(static_cast<HANDLE>(handle), context)
+                             : m_sys.GetRegisters(static_cast<HANDLE>(handle), context);
+        if (read && context.Eip != m_image.ToProcess(Address(value)))
+            m_threads.push_back(Address(key));
+    }
+    for (DWORD thread : m_threads)
+        ReleasePending(thread);
 }
 
 void CDebugEngine::CaptureRegisters()
@@ -531,23 +651,23 @@ void CDebugEngine::CaptureRegisters()
 int CDebugEngine::OnBreakpoint()
 {
     const DWORD at = g_debugEvent.dwExceptionAddress;
+    const DWORD thread = g_debugEvent.dwThreadId;
 
-    // The point taken last goes back in, unless it is to be skipped, its kind
-    // is gone meanwhile, or another thread has just taken it too.
-    if (m_state.m_bSkipPoint) {
-        m_state.m_bSkipPoint = 0;
-        s_bLastPending = FALSE;
-    } else if (s_bLastPending && g_lastPoint != at) {
-        s_bLastPending = FALSE;
-        BYTE own;
-        if (IsWanted(g_lastPoint) && OwnByte(g_lastPoint, own) &&
-            m_sys.WriteMemory(g_hProcess, g_lastPoint, &kBreakpoint, 1))
-            Remember(g_lastPoint, own, TRUE);
+    // Points taken earlier go back in once the threads that took them have run
+    // past them: this thread has, breaking anywhere else.
+    ConsumeSkip();
+    void* last = NULL;
+    if (s_last.Lookup(Key(thread), last) && Address(last) != at) {
+        ReleasePending(thread);
+        s_last.RemoveKey(Key(thread));
     }
+    if (s_pending.GetCount() != 0)
+        ReleaseRunPast(thread, FALSE);
 
     void* record = NULL;
     BOOL listed = m_maps.m_mapAll.Lookup(Key(at), record);
-    if (IsPlanted(at)) {
+    const BOOL planted = IsPlanted(at);
+    if (planted) {
         RemoveOne(at);
         if (s_bEntryPlanted && at == g_entryAddress) {
             s_bEntryPlanted = FALSE;
@@ -574,12 +694,23 @@ int CDebugEngine::OnBreakpoint()
         }
     }
 
-    // The thread runs the program's own instruction next.
-    Rewind(at);
+    // The thread runs the program's own instruction next. One that cannot be
+    // rewound would run on from inside it: the run ends, and says why.
+    if (!Rewind(at)) {
+        m_state.m_dwUnrewoundAt = at;
+        m_state.m_dwUnrewoundThread = thread;
+        return 0;
+    }
     if (!listed)
         return 0; // the entry breakpoint alone
+    s_pending.SetAt(Key(thread), Key(at));
+    // Back at the point it took last, with no breakpoint elsewhere between
+    // (the point went back in for the other threads): a loop around one
+    // point counts once, as when a single thread leaves it out meanwhile.
+    if (planted && s_last.Lookup(Key(thread), last))
+        return 0;
+    s_last.SetAt(Key(thread), Key(at));
     g_lastPoint = at;
-    s_bLastPending = TRUE;
     return 1;
 }
 
@@ -602,10 +733,12 @@ void CDebugEngine::ReportEvent()
     int speed = m_state.m_nSpeed;
     if (speed > 0)
         m_sys.Sleep(static_cast<DWORD>(speed) * 10);
+    // The window reads the record, the count and the registers while this
+    // thread waits: the next event would overwrite them.
     m_state.m_bReportPending = 1;
     m_sys.PostCommand(DEBUG_REPORT_COMMAND);
-    m_sys.SuspendSelf();
-    m_state.m_bReportPending = 0;
+    while (m_state.m_bReportPending)
+        m_sys.WaitForWake();
 }
 
 int CDebugEngine::StopDebuggee()
@@ -615,6 +748,10 @@ int CDebugEngine::StopDebuggee()
     if (m_state.m_dwExceptionCode != 0) {
         ++g_nStopStage;
         CaptureRegisters();
+    } else if (m_state.m_dwUnrewoundThread != 0 && g_nStopStage == 0) {
+        // A thread past a breakpoint it was not rewound from must not run on:
+        // ended at once, with no chance to quit by itself.
+        g_nStopStage = 1;
     }
     if (g_nStopStage == 0) {
         // A message loop on that thread can end the program by itself; meanwhile
@@ -629,7 +766,7 @@ int CDebugEngine::StopDebuggee()
         // A program that quits raises events on its way out (threads ending,
         // DLLs unloading): it is ended once it falls silent for a wait, or
         // after one wait's time at most, not at its first such event.
-        if (m_state.m_dwExceptionCode == 0 && g_debugEvent.dwDebugEventCode != 0 &&
+        if (m_state.m_dwExceptionCode == 0 && m_state.m_dwUnrewoundThread == 0 && g_debugEvent.dwDebugEventCode != 0 &&
             m_sys.TickCount() - s_dwQuitTick < g_dwDebugWaitMs)
             return 1;
         if (!m_sys.Terminate(s_dwTargetId))

@@ -5,9 +5,12 @@
 //
 // The counting rule: a breakpoint taken at a listed point puts the program's
 // own byte back, rewinds the thread onto it and reports the hit; that point
-// is planted again only when the next breakpoint of another point is taken.
-// A point is therefore counted at most once between two breakpoints of other
-// points, and every breakpoint costs the debuggee a single debug event.
+// is planted again only once that thread has run past it: when the thread
+// takes a breakpoint of another point, is seen standing elsewhere (at another
+// thread's breakpoint, or while several threads run), or exits. A point is
+// counted at most once between two breakpoints of other points of a thread,
+// never more often than it ran, and every breakpoint costs the debuggee a
+// single debug event.
 //
 // Every address the engine keeps, plants, removes or looks up is the listing's;
 // CImageBoundary alone turns it into the process's, for an image the system
@@ -32,7 +35,7 @@ extern CONTEXT g_context;        // the one register record of every read and wr
 extern HANDLE g_hProcess;        // the target's process, from its creation event
 extern HANDLE g_hMainThread;     // the target's main thread
 extern DWORD g_entryAddress;     // the target's start address
-extern DWORD g_lastPoint;        // address of the listed point taken last
+extern DWORD g_lastPoint;        // address of the listed point taken last, by any thread
 extern BYTE g_savedByte;         // the program's own byte at the start address, once read
 extern int g_bReport;            // the current event is to be reported
 extern int g_bPastEntry;         // the entry breakpoint has been taken
@@ -69,8 +72,8 @@ public:
     // A single step of the target: the engine never sets the trap flag, so it
     // is the program's own and goes on to the program's handlers.
     void OnSingleStep();
-    // Hands a hit or an exception to the window and stays suspended until the
-    // window lets it go.
+    // Hands a hit or an exception to the window and waits until the window
+    // has taken it.
     void ReportEvent();
     // One stage of a stop; 1 to go on with the loop, 0 to leave it.
     int StopDebuggee();
@@ -80,6 +83,8 @@ public:
 
 private:
     void ResetValues();
+    BOOL IsPaused() const;
+    BOOL IsStopping() const;
     void Dispatch();
     void OnTargetCreated();
     void OnOtherProcessException();
@@ -102,7 +107,12 @@ private:
     BOOL PlantOne(DWORD address);
     void RemoveOne(DWORD address);
     HANDLE EventThread() const;
-    void Rewind(DWORD address);
+    // FALSE, writing nothing, when the event's thread's registers cannot be read.
+    BOOL Rewind(DWORD address);
+    BOOL IsPending(DWORD address) const;
+    void ConsumeSkip();
+    void ReleasePending(DWORD dwThreadId);
+    void ReleaseRunPast(DWORD dwThreadId, BOOL bRunning);
     void CaptureRegisters();
     void DetachOthers();
     BOOL ListingInImage();
@@ -115,4 +125,5 @@ private:
     DWORD m_dwTimeout = 0;
     std::vector<DWORD> m_batch; // reused: an iteration allocates nothing once it has grown
     std::vector<BYTE> m_buffer;
+    std::vector<DWORD> m_threads;
 };

@@ -59,6 +59,8 @@ public:
     // The register record with ContextFlags CONTEXT_FULL.
     virtual BOOL GetRegisters(HANDLE hThread, CONTEXT& context) = 0;
     virtual BOOL SetRegisters(HANDLE hThread, const CONTEXT& context) = 0;
+    // The registers of a thread of the running debuggee, held while they are read.
+    virtual BOOL GetRunningRegisters(HANDLE hThread, CONTEXT& context) = 0;
 
     virtual void CloseFile(HANDLE hFile) = 0;
     // WM_QUIT to the thread that owns the process's main window, for a program
@@ -69,10 +71,12 @@ public:
     // Stops debugging the process, which runs on as if never debugged.
     virtual BOOL Detach(DWORD dwProcessId) = 0;
 
-    // The window's side: WM_COMMAND 1016 or 1017 posted to the dialog; the debug
-    // thread's suspension of itself, which only the window ends; a pause.
+    // The window's side: WM_COMMAND 1016 or 1017 posted to the dialog; a wait
+    // until whoever drives the run wakes the debug thread (a wake-up given
+    // before the wait is not lost; the caller checks its fields again after
+    // every return); a pause.
     virtual void PostCommand(UINT nID) = 0;
-    virtual void SuspendSelf() = 0;
+    virtual void WaitForWake() = 0;
     virtual void Sleep(DWORD dwMilliseconds) = 0;
     // Milliseconds since some fixed moment.
     virtual DWORD TickCount() = 0;

@@ -11,7 +11,7 @@ static UINT DebugThreadProc(LPVOID pParam)
 {
     CTracerDlg* dlg = static_cast<CTracerDlg*>(pParam);
     ::SetDebugErrorLevel(0);
-    CWin32DebugPlatform platform(dlg->TargetPath(), dlg->m_strCommandLine, dlg->m_hWndDlg);
+    CWin32DebugPlatform platform(dlg->TargetPath(), dlg->m_strCommandLine, dlg->m_hWndDlg, dlg->m_wake);
     CDebugEngine engine(*dlg, *dlg, platform);
     return static_cast<UINT>(engine.Run());
 }

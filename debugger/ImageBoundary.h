@@ -50,12 +50,16 @@ public:
     }
     BOOL GetRegisters(HANDLE hThread, CONTEXT& context) override { return m_sys.GetRegisters(hThread, context); }
     BOOL SetRegisters(HANDLE hThread, const CONTEXT& context) override { return m_sys.SetRegisters(hThread, context); }
+    BOOL GetRunningRegisters(HANDLE hThread, CONTEXT& context) override
+    {
+        return m_sys.GetRunningRegisters(hThread, context);
+    }
     void CloseFile(HANDLE hFile) override { m_sys.CloseFile(hFile); }
     void PostQuit(DWORD dwProcessId, DWORD dwThreadId) override { m_sys.PostQuit(dwProcessId, dwThreadId); }
     BOOL Terminate(DWORD dwProcessId) override { return m_sys.Terminate(dwProcessId); }
     BOOL Detach(DWORD dwProcessId) override { return m_sys.Detach(dwProcessId); }
     void PostCommand(UINT nID) override { m_sys.PostCommand(nID); }
-    void SuspendSelf() override { m_sys.SuspendSelf(); }
+    void WaitForWake() override { m_sys.WaitForWake(); }
     void Sleep(DWORD dwMilliseconds) override { m_sys.Sleep(dwMilliseconds); }
     DWORD TickCount() override { return m_sys.TickCount(); }
 

@@ -2,11 +2,16 @@
 // requests left by the window and polled by the debug loop once per
 // iteration, and what the loop hands back for a report. Both threads use them
 // at any time, so each is atomic; they read and assign like plain values.
-// The main dialog inherits them, so they are its members.
+// The main dialog inherits them, so they are its members. A paused debug
+// thread, or one waiting for its report to be taken, sleeps on m_wake: the
+// requests below change the fields first and then wake it, so any driver of
+// a run (the window, or one without a window) pauses, continues and ends it
+// with the same calls.
 #pragma once
 
 #include <atomic>
 
+#include "debugger/WakeSignal.h"
 #include "framework/PlatformTypes.h"
 #include "listing/ListingRecord.h"
 
@@ -30,9 +35,10 @@ struct CTraceState {
     std::atomic<CONTEXT*> m_pExceptionContext{nullptr};
     std::atomic<ListingRecord*> m_pHitRecord{nullptr};
     std::atomic<int> m_nHitSeq{0};             // run-wide number of the latest counted hit
-    // 1 from the posting of a report until the debug thread runs again, so
-    // that the window resumes the thread for exactly that report.
+    // 1 from the posting of a report until the window has taken it; the debug
+    // thread waits for that, and the window lets go exactly that report.
     std::atomic<int> m_bReportPending{0};
+    std::atomic<int> m_bPaused{0};             // the debug thread waits in a pause
     std::atomic<DWORD> m_dwDebuggeeId{0};      // process id of the live run's debuggee, 0 when none
     // The target's image base less the listing's, 0 where it lies at the listing's base.
     std::atomic<DWORD> m_dwImageShift{0};
@@ -40,6 +46,37 @@ struct CTraceState {
     std::atomic<DWORD> m_dwFaultAddress{0};
     // No listed address lies in the target's memory: nothing could be planted.
     std::atomic<int> m_bListingOutside{0};
+    // A thread that could not be put back onto its breakpoint (its registers
+    // could not be read) and the breakpoint's address: the run was ended for
+    // it, since that thread cannot go on correctly. 0 when none.
+    std::atomic<DWORD> m_dwUnrewoundThread{0};
+    std::atomic<DWORD> m_dwUnrewoundAt{0};
+
+    CWakeSignal m_wake;
+
+    // "Stop Process": the debug thread pauses at the end of its iteration.
+    void RequestPause() { m_bStopRequest = 1; }
+    // "Continue ...": the stop request withdrawn.
+    void RequestContinue()
+    {
+        m_bStopRequest = 0;
+        m_wake.Wake();
+    }
+    // "Cancel Process", or the end of a live run: the debuggee is stopped,
+    // whether the run is paused or not.
+    void RequestEnd()
+    {
+        m_bPauseOnStop = 0;
+        m_bStopRequest = 1;
+        m_wake.Wake();
+    }
+    // The report handed over has been taken: the debug thread goes on. Once
+    // per report; nothing when none is pending.
+    void ReleaseReport()
+    {
+        if (m_bReportPending.exchange(0))
+            m_wake.Wake();
+    }
 
     // The wanted flag of kind index 0..4 (Call Ptr, Call, Jmp Ptr, Jmp, Str Data).
     int WantedKind(int index) const

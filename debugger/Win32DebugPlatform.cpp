@@ -72,6 +72,15 @@ BOOL CWin32DebugPlatform::SetRegisters(HANDLE hThread, const CONTEXT& context)
     return ::SetThreadContext(hThread, &context);
 }
 
+BOOL CWin32DebugPlatform::GetRunningRegisters(HANDLE hThread, CONTEXT& context)
+{
+    if (::SuspendThread(hThread) == static_cast<DWORD>(-1))
+        return FALSE;
+    BOOL read = GetRegisters(hThread, context);
+    ::ResumeThread(hThread);
+    return read;
+}
+
 void CWin32DebugPlatform::CloseFile(HANDLE hFile)
 {
     ::CloseHandle(hFile);
@@ -137,11 +146,6 @@ BOOL CWin32DebugPlatform::Detach(DWORD dwProcessId)
 void CWin32DebugPlatform::PostCommand(UINT nID)
 {
     ::PostMessageA(m_hWndDlg, WM_COMMAND, nID, 0);
-}
-
-void CWin32DebugPlatform::SuspendSelf()
-{
-    ::SuspendThread(::GetCurrentThread());
 }
 
 void CWin32DebugPlatform::Sleep(DWORD dwMilliseconds)

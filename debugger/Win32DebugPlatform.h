@@ -1,18 +1,20 @@
 // The debug engine's calls made on the Win32 debugging interface, for the
 // debug thread of one run: it launches the debuggee (so that its events come
-// to this thread) and posts its commands to the main dialog.
+// to this thread), posts its commands to the main dialog and sleeps on the
+// run's wake-up, which the dialog gives.
 #pragma once
 
 #include <windows.h>
 
 #include "debugger/DebugPlatform.h"
+#include "debugger/WakeSignal.h"
 #include "framework/CString.h"
 
 class CWin32DebugPlatform : public IDebugPlatform {
 public:
     // `program` is the target's full path, `commandLine` begins with its quoted name.
-    CWin32DebugPlatform(const CString& program, const CString& commandLine, HWND hWndDlg)
-        : m_program(program), m_commandLine(commandLine), m_hWndDlg(hWndDlg)
+    CWin32DebugPlatform(const CString& program, const CString& commandLine, HWND hWndDlg, CWakeSignal& wake)
+        : m_program(program), m_commandLine(commandLine), m_hWndDlg(hWndDlg), m_wake(wake)
     {
     }
 
@@ -23,12 +25,13 @@ public:
     BOOL WriteMemory(HANDLE hProcess, DWORD address, const void* buffer, DWORD size) override;
     BOOL GetRegisters(HANDLE hThread, CONTEXT& context) override;
     BOOL SetRegisters(HANDLE hThread, const CONTEXT& context) override;
+    BOOL GetRunningRegisters(HANDLE hThread, CONTEXT& context) override;
     void CloseFile(HANDLE hFile) override;
     void PostQuit(DWORD dwProcessId, DWORD dwMainThreadId) override;
     BOOL Terminate(DWORD dwProcessId) override;
     BOOL Detach(DWORD dwProcessId) override;
     void PostCommand(UINT nID) override;
-    void SuspendSelf() override;
+    void WaitForWake() override { m_wake.Wait(); }
     void Sleep(DWORD dwMilliseconds) override;
     DWORD TickCount() override { return ::GetTickCount(); }
 
@@ -36,4 +39,5 @@ private:
     CString m_program;
     CString m_commandLine;
     HWND m_hWndDlg;
+    CWakeSignal& m_wake;
 };

@@ -1,6 +1,8 @@
 // Re-index of a listing converted earlier: the records are walked by their len
 // bytes only, and nothing outside a record that passes the checks is touched,
-// since the file on disk may have been damaged or replaced.
+// since the file on disk may have been damaged or replaced. A point's text is
+// read up to its zero by the list, its sort and the tools: one whose zero is
+// missing would lead them past the record, and past the view at its end.
 #include <cstring>
 
 #include "listing/ListingRecord.h"
@@ -37,7 +39,7 @@ int IndexListing(char* view, DWORD size, CPointMaps& maps, int* pnCorrupt)
             rec = next;
             continue;
         }
-        if (len < listingFieldsLen || std::memcmp(rec + 32, "Ok\n", 3) != 0) {
+        if (len < listingFieldsLen || std::memcmp(rec + 32, "Ok\n", 3) != 0 || rec[len] != 0) {
             ++nCorrupt;
             rec = next;
             continue;

@@ -22,6 +22,8 @@ static const char kNotThere[] = "[ %s ]\n  The file does not exist !";
 static const char kNotWritten[] = "[ %s ]\n  The file could not be written !";
 static const char kInTheWay[] = "[ %s ]\n  The file already exists !";
 static const char kFolderNotWritten[] = "[ %s ]\n  The folder cannot be written !";
+static const char kDamagedAnew[] = "[ %s ]\n  The file is damaged; it is made anew from the target.";
+static const char kDamaged[] = "[ %s ]\n  The file is damaged; attach its target to make it anew.";
 
 static int ListingFailure(CTracerDlg& dlg, const char* format, const CString& path)
 {
@@ -282,7 +284,7 @@ static int GenerateListing(CTracerDlg& dlg, const CString& startDir, const CStri
     return result;
 }
 
-int CTracerDlg::OpenListing(int forArchive)
+int CTracerDlg::OpenListing(int forArchive, BOOL bDamaged)
 {
     // The start directory is the archive folder without its "AR\".
     int lastA = m_strArchiveDir.ReverseFind('A');
@@ -300,6 +302,21 @@ int CTracerDlg::OpenListing(int forArchive)
     CString listingPath = m_strArchiveDir + listingName;
     if (listingPath.GetLength() >= MAX_PATH)
         return ListingFailure(*this, kBadFormat, listingPath);
+
+    if (bDamaged) {
+        // Walked already and found damaged: nothing of it is used. Made anew
+        // as a listing older than its target is, where the target is at hand.
+        CString text;
+        text.Format(forArchive != 0 ? kDamaged : kDamagedAnew, listingPath.GetString());
+        MessageBox(text, "Korvane", MB_ICONEXCLAMATION);
+        if (forArchive != 0)
+            return 0;
+        if (!::DeleteFileA(listingPath)) {
+            AfxMessageBox("OS problem -- Restart Korvane!");
+            return 0;
+        }
+        return GenerateListing(*this, startDir, listingPath);
+    }
 
     m_hListingFile = OpenListingFile(listingPath);
     if (m_hListingFile != INVALID_HANDLE_VALUE) {
@@ -327,9 +344,9 @@ int CTracerDlg::OpenListing(int forArchive)
     return GenerateListing(*this, startDir, listingPath);
 }
 
-int CTracerDlg::LoadListing(int forArchive)
+int CTracerDlg::LoadListing(int forArchive, BOOL bDamaged)
 {
-    int r = OpenListing(forArchive);
+    int r = OpenListing(forArchive, bDamaged);
     if (r == 0)
         return 0;
 
@@ -364,10 +381,18 @@ int CTracerDlg::LoadListing(int forArchive)
 
     // Only the conversion marks a listing: one that was generated but never
     // converted (its mapping failed, or the program ended first) is converted now.
-    if (r == 1 && IsConvertedListing(m_pListing, size))
-        IndexListing(m_pListing, size, *this);
-    else
+    if (r == 1 && IsConvertedListing(m_pListing, size)) {
+        // A damaged record (a text not ended within its record, above all)
+        // would lead the list and its sort past it: the listing is let go.
+        int nDamaged = 0;
+        IndexListing(m_pListing, size, *this, &nDamaged);
+        if (nDamaged != 0) {
+            CloseListing();
+            return LoadListing(forArchive, TRUE);
+        }
+    } else {
         ConvertListing(m_pListing, size, *this);
+    }
 
     if (forArchive == 0)
         SyncHitList();

@@ -94,8 +94,9 @@ int ConvertListing(char* view, DWORD size, CPointMaps& maps);
 // stored. Returns the number of point records entered. Records that no
 // conversion could have written are counted in *pnCorrupt when it is given: a
 // len reaching past the file (the walk ends there), a kind on a record too short
-// for its fields or without its mark (left alone), and a kind that is no point
-// kind (reset, in no map).
+// for its fields, without its mark or whose text does not end in its zero at
+// offset len (left alone, in no map), and a kind that is no point kind (reset,
+// in no map). A listing with any of them is damaged.
 int IndexListing(char* view, DWORD size, CPointMaps& maps, int* pnCorrupt = nullptr);
 
 // TRUE when the listing has been converted already.

@@ -361,6 +361,16 @@ TEST_F(TraceCommandsTest, RunEndShowsAPendingExceptionWithTheRegisters)
     dlg->OnDebugEnd();
     EXPECT_EQ(Boxes(boxes), Box("[ prog.exe ]\n  No address of the listing lies in the program: nothing could be traced !",
                                 "The listing does not fit the program", MB_SETFOREGROUND));
+    dlg->m_bListingOutside = 0;
+    // A run ended by the engine for a thread it could not rewind names the thread.
+    boxes = ui.MessageBoxes().size();
+    dlg->m_dwUnrewoundThread = 36;
+    dlg->m_dwUnrewoundAt = 0x401010;
+    dlg->OnDebugEnd();
+    dlg->m_dwUnrewoundThread = 0;
+    EXPECT_EQ(Boxes(boxes), Box("Thread 36 could not be rewound after its breakpoint at 00401010: its registers could "
+                                "not be read.\nThe process was ended, since that thread could not go on correctly.",
+                                "The process has terminated abnormally!", MB_SETFOREGROUND | MB_ICONEXCLAMATION));
 }
 
 } // namespace

@@ -3,8 +3,12 @@
 // own exceptions and other processes are passed on, and how a stop proceeds.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <deque>
+#include <future>
+#include <random>
 #include <set>
+#include <thread>
 
 #include "debugger/DebugEngine.h"
 #include "tests/debugger/FakeDebuggee.h"
@@ -204,6 +208,57 @@ TEST_F(EngineTest, BreakpointsInFlightAcrossThreadsAndKindChanges)
     EXPECT_FALSE(Planted(B)) << "no 0xCC left of a removed kind";
 }
 
+// A point taken by a thread is planted again only once that thread has run
+// past it, so no other thread's breakpoint makes it count one run twice; and
+// while threads run it is looked for, so that it does not stay out for good.
+TEST_F(EngineTest, APointCountsNoMoreOftenThanItRanAcrossThreads)
+{
+    ListingRecord *a = Point('c', A), *b = Point('j', B), *c = Point('c', C);
+    // Four threads, each in a loop over the three shared points, interleaved
+    // at random (the same way every time).
+    Fresh("cj");
+    const DWORD loop[] = {A, Plain, B, C, Plain + 4};
+    std::mt19937 random(7);
+    int at[6] = {};
+    for (DWORD tid = 2; tid <= 5; ++tid)
+        fake.CreateThread(tid);
+    for (int step = 0; step < 600; ++step) {
+        DWORD tid = 2 + random() % 4;
+        fake.Exec(tid, {loop[at[tid]++ % 5]});
+    }
+    for (DWORD tid = 2; tid <= 5; ++tid)
+        fake.ExitThread(tid);
+    fake.ExitProcess();
+    Run();
+    for (const ListingRecord* point : {a, b, c}) {
+        int counted = point->hits, ran = fake.executed[DWORD(point->addr)];
+        // Never above, nor left out for good while the threads wait on each other's points.
+        EXPECT_TRUE(counted <= ran && counted * 10 >= ran) << counted << " hits, " << ran << " runs at " << std::hex
+                                                            << DWORD(point->addr);
+    }
+
+    // Thread 2 takes a and stands elsewhere, silent, when the main thread
+    // breaks at b: a goes back in there. Thread 3 takes c and exits: c goes
+    // back in. Thread 4 takes a, then the main thread breaks before 4 has run
+    // a: it stays out, and 4 runs it once.
+    Fresh("cj");
+    a->hits = b->hits = c->hits = 0;
+    for (DWORD tid = 2; tid <= 4; ++tid)
+        fake.CreateThread(tid);
+    fake.Exec(2, {A, Plain});
+    fake.Exec(kMain, {B, A});
+    fake.Exec(3, {C});
+    fake.ExitThread(3);
+    fake.Exec(kMain, {C, B});
+    fake.Exec(4, {A});
+    fake.Exec(kMain, {C});
+    fake.Exec(4, {Plain});
+    fake.ExitProcess();
+    Run();
+    EXPECT_EQ(hits, (Addresses{A, B, A, C, C, B, A, C}));
+    EXPECT_EQ(int(a->hits), fake.executed[A]);
+}
+
 TEST_F(EngineTest, TheProgramsOwnExceptionsGoToItsHandlers)
 {
     // Its own INT 3, at an address the listing has as a point of a kind not ticked.
@@ -315,6 +370,32 @@ TEST_F(EngineTest, ACancelEndsTheDebuggeeInStages)
     EXPECT_EQ(state.m_pExceptionContext.load(), &g_context);
     EXPECT_EQ(g_context.Eip, kCode + 0x66);
 
+    // A thread whose registers cannot be read after a breakpoint cannot be
+    // rewound: no register is written, nothing is counted, the run is ended
+    // at once, even paused, and says which thread it was.
+    Fresh("c");
+    fake.CreateThread(2);
+    fake.unreadableThreads = {2};
+    fake.onReport = [&] {
+        Count();
+        state.m_bStopRequest = 1; // "Stop Process"
+    };
+    fake.Exec(kMain, {A});
+    fake.Exec(2, {B});
+    fake.Exec(kMain, {A, B, A});
+    fake.ExitProcess();
+    EXPECT_EQ(Run(), 1);
+    EXPECT_EQ(hits, Addresses{A});
+    EXPECT_EQ(fake.quits, Addresses());
+    EXPECT_EQ(fake.terminated, Addresses{kTarget});
+    EXPECT_EQ(std::to_string(state.m_dwUnrewoundThread) + " " + std::to_string(state.m_dwUnrewoundAt),
+              "2 " + std::to_string(B));
+    Fresh("c");
+    fake.Exec(kMain, {A});
+    fake.ExitProcess();
+    Run();
+    EXPECT_EQ(state.m_dwUnrewoundThread, 0u) << "a new run starts clean";
+
     // One that cannot be ended: the loop is left, without its exit.
     Fresh("c");
     fake.terminable = FALSE;
@@ -367,6 +448,66 @@ TEST_F(EngineTest, ARelocatedImageCountsAsAtItsOwnBase)
     EXPECT_EQ(seen[0], (Addresses{kStart, A, B, A, C, kStart, B, A}));
     EXPECT_EQ(seen[1], seen[0]);
     EXPECT_EQ(seen[2], seen[0]);
+}
+
+// The window on a thread of its own: thousands of pauses, each continued at
+// once or once the debug thread waits, then a cancel at a random moment.
+// Every pause ends and the run ends; a lost wake-up fails the test, after a
+// bounded wait, instead of hanging it.
+TEST_F(EngineTest, PauseContinueAndCancelFromAnotherThreadNeverHang)
+{
+    using namespace std::chrono;
+    Point('c', A);
+    Point('c', B);
+    fake.window = true;
+    fake.onReport = nullptr;
+    fake.Repeat();
+    fake.Exec(kMain, {A, Plain, B});
+    std::future<int> run = std::async(std::launch::async, [&] { return CDebugEngine(state, maps, fake).Run(); });
+    // Until `done`, taking every report as the window does; false after the bound.
+    auto within = [&](const std::function<bool()>& done) {
+        for (auto end = steady_clock::now() + seconds(10); steady_clock::now() < end;) {
+            if (state.m_bReportPending)
+                state.ReleaseReport();
+            if (done())
+                return true;
+            std::this_thread::yield();
+        }
+        return false;
+    };
+    std::mt19937 random(std::random_device{}());
+    const int cancelAt = 2000 + int(random() % 2000);
+    std::string hung; // what never came
+    auto expect = [&](const std::function<bool()>& done, const std::string& what) {
+        if (hung.empty() && !within(done))
+            hung = what;
+    };
+    for (int round = 0; round <= cancelAt && hung.empty(); ++round) {
+        const std::string at = ", round " + std::to_string(round);
+        expect([&] { return state.m_nHitSeq > round; }, "the run never went on" + at);
+        state.RequestPause();
+        if (random() % 2)
+            expect([&] { return state.m_bPaused != 0; }, "the run never paused" + at);
+        for (unsigned spin = random() % 2 ? 0 : random() % 64; spin > 0; --spin)
+            std::this_thread::yield();
+        if (round == cancelAt)
+            state.RequestEnd();
+        else
+            state.RequestContinue();
+        expect([&] { return state.m_bPaused == 0; }, "a pause never ended" + at);
+    }
+    expect([&] { return run.wait_for(seconds(0)) == std::future_status::ready; }, "the cancel never ended the run");
+    EXPECT_EQ(hung, "");
+    // A hung engine is woken until it ends, so that the test fails rather than hangs.
+    for (auto end = steady_clock::now() + seconds(10); run.wait_for(milliseconds(1)) != std::future_status::ready;) {
+        state.RequestEnd();
+        state.ReleaseReport();
+        if (steady_clock::now() > end)
+            std::abort();
+    }
+    EXPECT_EQ(run.get(), 1);
+    EXPECT_EQ(fake.faults, std::vector<std::string>());
+    EXPECT_EQ(fake.terminated, Addresses{kTarget});
 }
 
 // Planting a page at a time leaves the memory that one byte at a time leaves,

@@ -149,21 +149,13 @@ protected:
         WaitFor([] { return false; }, ms);
         return dlg->m_nHitSeq == before;
     }
-    // The debug thread has suspended itself, seen from outside: paused, when
-    // it is not waiting on a report.
-    bool DebugThreadSuspended() const
-    {
-        if (dlg->m_pDebugThread == NULL)
-            return false; // the run has ended
-        DWORD count = ::SuspendThread(dlg->m_pDebugThread->m_hThread);
-        ::ResumeThread(dlg->m_pDebugThread->m_hThread);
-        return count == 1 && !dlg->m_bReportPending;
-    }
+    // The debug thread waits in a pause.
+    bool DebugThreadPaused() const { return dlg->m_pDebugThread != NULL && dlg->m_bPaused; }
     // "Stop Process", and the run paused.
     void Stop()
     {
         Click(IDC_MAIN_BUTTON);
-        ASSERT_TRUE(WaitFor([&] { return DebugThreadSuspended(); }, 3000));
+        ASSERT_TRUE(WaitFor([&] { return DebugThreadPaused(); }, 3000));
     }
     // Closing the window or pressing Esc during a live run stops the run
     // first: the debug thread ends, and the debuggee with it.
@@ -367,7 +359,7 @@ TEST_F(DebugRunTest, StopContinueSkipKindsCancelAndCloseALiveRun)
     EXPECT_EQ(Text(IDC_MAIN_BUTTON) + std::to_string(dlg->m_bPauseOnStop) + std::to_string(dlg->m_bStopRequest) +
                   std::to_string(::IsWindowVisible(dlg->m_hWnd)),
               "Continue ...111");
-    ASSERT_TRUE(WaitFor([&] { return DebugThreadSuspended(); }, 3000));
+    ASSERT_TRUE(WaitFor([&] { return DebugThreadPaused(); }, 3000));
     int counted = dlg->m_nHitSeq;
     Click(IDC_MAIN_BUTTON);
     ASSERT_TRUE(WaitFor([&] { return dlg->m_nHitSeq > counted; }));
@@ -387,7 +379,7 @@ TEST_F(DebugRunTest, SilentDebuggeesAndEscDuringALiveRun)
         Quiet(500);
         Stop();
         Click(IDC_MAIN_BUTTON);
-        EXPECT_FALSE(DebugThreadSuspended()) << "waiting for events again";
+        EXPECT_TRUE(WaitFor([&] { return !DebugThreadPaused(); }, 3000)) << "waiting for events again";
         Click(IDC_CANCEL_BUTTON);
         RunToEnd(10000);
         EXPECT_EQ(::WaitForSingleObject(debuggee, 5000), WAIT_OBJECT_0);
@@ -433,8 +425,8 @@ TEST_F(DebugRunTest, ChildrenRunOnUntracedAndOutliveTheRun)
 class SnapshotPlatform : public CWin32DebugPlatform {
 public:
     SnapshotPlatform(CTraceState& state, DWORD low, DWORD high)
-        : CWin32DebugPlatform((kTargets + "\\counts.exe").c_str(), "\"counts.exe\" snap.txt", NULL), m_state(state),
-          m_low(low), m_high(high)
+        : CWin32DebugPlatform((kTargets + "\\counts.exe").c_str(), "\"counts.exe\" snap.txt", NULL, state.m_wake),
+          m_state(state), m_low(low), m_high(high)
     {
     }
     void ContinueEvent(DWORD pid, DWORD tid, DWORD status) override
@@ -450,7 +442,7 @@ public:
         CWin32DebugPlatform::ContinueEvent(pid, tid, status);
     }
     void PostCommand(UINT) override {}
-    void SuspendSelf() override {}
+    void WaitForWake() override { m_state.m_bReportPending = 0; }
     std::vector<std::vector<BYTE>> snapshots;
 
 private:
@@ -561,25 +553,29 @@ TEST_F(DebugRunTest, PageWritesLeaveWhatByteWritesLeave)
     EXPECT_EQ(other, 0) << "and nothing else";
 }
 
-// After a hit the window resumes the debug thread once it has suspended
-// itself, and not at all when the thread has ended or was let go already.
-TEST_F(DebugRunTest, AHitsResumeNeverWaitsForAThreadThatIsGone)
+// Thousands of "Stop Process" and "Continue ..." at once or once paused, and
+// "Cancel Process" at a random moment: every pause ends and the run ends.
+TEST_F(DebugRunTest, StopContinueAndCancelAtAnyMomentNeverHang)
 {
-    HANDLE go = ::CreateEventA(NULL, TRUE, FALSE, NULL);
-    dlg->m_pDebugThread = AfxBeginThread([](LPVOID event) -> UINT { return ::WaitForSingleObject(event, INFINITE); },
-                                         go, THREAD_PRIORITY_NORMAL, 0, CREATE_SUSPENDED);
-    dlg->m_pDebugThread->m_bAutoDelete = FALSE;
-    dlg->m_pDebugThread->ResumeThread();
-    dlg->m_pHitRecord = NULL;
-    dlg->m_bReportPending = 0; // running, let go by someone else
-    dlg->OnDebugReport();
-    ::SetEvent(go);
-    ASSERT_EQ(::WaitForSingleObject(dlg->m_pDebugThread->m_hThread, 5000), WAIT_OBJECT_0);
-    dlg->m_bReportPending = 1; // ended with its report still pending
-    dlg->OnDebugReport();
-    EXPECT_EQ(::ResumeThread(dlg->m_pDebugThread->m_hThread), 0u);
-    dlg->ReleaseDebugThread();
-    ::CloseHandle(go);
+    Attach("waiter.exe", "c");
+    Start("spin");
+    ASSERT_TRUE(WaitFor([&] { return dlg->m_nHitSeq > 10; }));
+    unsigned random = ::GetTickCount();
+    auto next = [&random](unsigned n) { return (random = random * 1103515245u + 12345u) / 65536u % n; };
+    const int cancelAt = 1000 + int(next(1000));
+    for (int round = 0; round < cancelAt; ++round) {
+        Click(IDC_MAIN_BUTTON); // "Stop Process"
+        if (next(2)) {
+            ASSERT_TRUE(WaitFor([&] { return DebugThreadPaused(); }, 5000)) << round;
+        }
+        Click(IDC_MAIN_BUTTON); // "Continue ..."
+        ASSERT_TRUE(WaitFor([&] { return !DebugThreadPaused(); }, 5000)) << "a pause never ended, round " << round;
+    }
+    if (next(2))
+        Stop();
+    Click(IDC_CANCEL_BUTTON);
+    EXPECT_TRUE(WaitFor([&] { return RunEnded(); }, 20000)) << "the cancel never ended the run";
+    ExpectState(kEnded, "cancelled");
 }
 
 } // namespace

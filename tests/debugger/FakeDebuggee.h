@@ -1,10 +1,13 @@
 // A scripted debuggee for the engine's native tests. The script is a list of
 // debug events and of instructions that threads execute; an instruction whose
 // byte is 0xCC raises a breakpoint, and after it is continued the thread
-// either runs it again (rewound onto it) or has run past it. Running past an
-// instruction the program really has, touching another process's memory,
-// waiting before continuing, or a byte that is not the program's own left in
-// place when the program runs it: each is recorded as a fault.
+// either runs it again (rewound onto it) or has run past it. A thread rewound
+// runs the instruction again just before its own next step, so other threads
+// may run and break in between, as they do. Running past an instruction the
+// program really has, touching another process's memory, waiting before
+// continuing, writing registers that could not be read, or a byte that is not
+// the program's own left in place when the program runs it: each is recorded
+// as a fault.
 #pragma once
 
 #include <algorithm>
@@ -12,6 +15,7 @@
 #include <map>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "debugger/DebugPlatform.h"
@@ -50,36 +54,54 @@ public:
         for (DWORD address : addresses)
             Event(0, kTarget, tid, 0, address);
     }
+    // From here on the script runs again and again until the program is ended;
+    // a pass without any event counts as a wait that timed out.
+    void Repeat() { m_repeatFrom = m_script.size(); }
 
     // --- IDebugPlatform ---
     int Launch() override { return 1; }
     BOOL WaitForEvent(DebugEvent& event, DWORD dwMilliseconds) override
     {
         timeouts.push_back(dwMilliseconds);
-        m_clock += 1; // each event takes a millisecond, each idle wait its whole time-out
+        m_clock += 1; // each event and each instruction takes a millisecond, each idle wait its whole time-out
         if (onWait)
             onWait();
         if (m_waiting)
             faults.push_back("waited with an event not continued");
-        for (; m_next < m_script.size(); ++m_next) {
-            const DebugEvent& step = m_script[m_next];
+        const DWORD begun = m_clock;
+        for (bool wrapped = false;; ++m_next) {
+            if (m_next >= m_script.size()) {
+                // A whole pass without an event: the program is silent.
+                if (m_repeatFrom >= m_script.size() || wrapped)
+                    break;
+                m_next = m_repeatFrom;
+                wrapped = true;
+            }
+            const DebugEvent step = m_script[m_next];
             if (std::count(detached.begin(), detached.end(), step.dwProcessId))
                 continue;
+            // A thread rewound runs that instruction before anything else of its own.
+            auto rerun = m_rerun.find(step.dwThreadId);
+            if (step.dwProcessId == kTarget && rerun != m_rerun.end()) {
+                DWORD address = rerun->second;
+                m_rerun.erase(rerun);
+                if (Execute(step.dwThreadId, address, true, event))
+                    return TRUE;
+            }
             if (step.dwDebugEventCode != 0) {
                 ++m_next;
                 return Deliver(event = step);
             }
-            auto at = memory.find(step.dwExceptionAddress);
-            if (at == memory.end()) {
-                faults.push_back("executed unmapped code");
-            } else if (at->second == 0xCC) {
-                m_exec = event = step;
-                event.dwDebugEventCode = EXCEPTION_DEBUG_EVENT;
-                event.dwExceptionCode = EXCEPTION_BREAKPOINT;
-                return Deliver(event);
-            } else if (at->second != image[at->first]) {
-                faults.push_back("ran a changed instruction");
+            if (Execute(step.dwThreadId, step.dwExceptionAddress, false, event))
+                return TRUE;
+            if (m_clock - begun >= dwMilliseconds) {
+                ++m_next;
+                return FALSE; // the wait timed out while the program ran
             }
+        }
+        if (m_repeatFrom < m_script.size()) {
+            m_clock += dwMilliseconds; // a program looping without events
+            return FALSE;
         }
         // The script has run out: the program idles; a test that never ends it fails.
         m_clock += dwMilliseconds;
@@ -97,18 +119,21 @@ public:
             return; // after a time-out: nothing to continue
         m_waiting = false;
         statuses.push_back(dwContinueStatus);
-        const DebugEvent step = m_exec;
+        const Running step = m_exec;
         m_exec = {};
-        if (step.dwThreadId == 0)
+        if (step.tid == 0)
             return; // no instruction ran into a breakpoint
-        if (threads[step.dwThreadId].Eip == step.dwExceptionAddress && ++m_retries < 50)
-            return; // rewound: the instruction runs again
+        if (!step.rerun)
+            ++m_next;
+        if (threads[step.tid].Eip == step.address && ++m_retries < 50) {
+            m_rerun[step.tid] = step.address; // rewound: the instruction runs again
+            return;
+        }
         if (m_retries >= 50)
             faults.push_back("rewound onto a breakpoint for ever");
-        if (image[step.dwExceptionAddress] != 0xCC)
+        if (image[step.address] != 0xCC)
             faults.push_back("ran past the program's instruction");
         m_retries = 0;
-        ++m_next;
     }
     BOOL ReadMemory(HANDLE hProcess, DWORD address, void* buffer, DWORD size) override
     {
@@ -131,8 +156,23 @@ public:
             memory[address + i] = static_cast<const BYTE*>(buffer)[i];
         return TRUE;
     }
-    BOOL GetRegisters(HANDLE hThread, CONTEXT& context) override { context = threads[Id(hThread)]; return TRUE; }
-    BOOL SetRegisters(HANDLE hThread, const CONTEXT& context) override { threads[Id(hThread)] = context; return TRUE; }
+    BOOL GetRegisters(HANDLE hThread, CONTEXT& context) override
+    {
+        DWORD id = Id(hThread);
+        m_unread.erase(id);
+        if (unreadableThreads.count(id))
+            return m_unread.insert(id), FALSE;
+        context = threads[id];
+        return TRUE;
+    }
+    BOOL GetRunningRegisters(HANDLE hThread, CONTEXT& context) override { return GetRegisters(hThread, context); }
+    BOOL SetRegisters(HANDLE hThread, const CONTEXT& context) override
+    {
+        if (m_unread.count(Id(hThread)))
+            faults.push_back("wrote registers it could not read");
+        threads[Id(hThread)] = context;
+        return TRUE;
+    }
     void CloseFile(HANDLE hFile) override { closed.push_back(hFile); }
     void PostQuit(DWORD dwProcessId, DWORD dwMainThreadId) override
     {
@@ -148,6 +188,9 @@ public:
         // What is left of the program does not run; its threads' exits and its
         // own are the next events.
         m_script.resize(m_next);
+        m_repeatFrom = SIZE_MAX;
+        m_exec = {};
+        m_rerun.clear();
         for (DWORD tid : live)
             ExitThread(tid);
         ExitProcess(dwProcessId);
@@ -166,11 +209,20 @@ public:
         if (nID == 1016 && onReport)
             onReport();
     }
-    // A report is dealt with before it is posted; a pause outside one ends
-    // with "Continue ...", at once.
-    void SuspendSelf() override
+    // The window's answer, at once: a report is taken (onReport has seen it),
+    // a pause ends with "Continue ...". With `window` set, another thread
+    // plays the window and the wait is real; every other time the debug
+    // thread loses the processor between its check and its wait, as it may.
+    void WaitForWake() override
     {
-        if (!state->m_bReportPending)
+        if (window) {
+            if (++m_waits % 2)
+                std::this_thread::yield();
+            state->m_wake.Wait();
+        }
+        else if (state->m_bReportPending)
+            state->m_bReportPending = 0;
+        else
             state->m_bStopRequest = 0;
     }
     void Sleep(DWORD) override {}
@@ -178,6 +230,8 @@ public:
 
     // --- what the test sets ---
     BOOL detachable = TRUE, terminable = TRUE;
+    bool window = false;
+    std::set<DWORD> unreadableThreads; // threads whose registers cannot be read
     CTraceState* state = nullptr;    // the window's side of the hand-over
     std::function<void()> onReport; // a hit or exception posted (WM_COMMAND 1016)
     std::function<void()> onWait;   // before each wait, e.g. a request of the window
@@ -191,6 +245,7 @@ public:
     std::vector<HANDLE> closed;
     std::vector<DWORD> quits, terminated, detached;
     std::vector<UINT> commands;
+    std::map<DWORD, int> executed; // times the program's own instruction at an address ran
     int memoryCalls = 0, detachTries = 0;
 
 private:
@@ -211,6 +266,34 @@ private:
         (code == CREATE_PROCESS_DEBUG_EVENT ? e.dwStartAddress : e.dwExceptionAddress) = address;
         m_script.push_back(e);
     }
+    // Runs one instruction of a thread; TRUE when it raised a breakpoint.
+    bool Execute(DWORD tid, DWORD address, bool rerun, DebugEvent& event)
+    {
+        auto at = memory.find(address);
+        if (at == memory.end()) {
+            faults.push_back("executed unmapped code");
+        } else if (at->second == 0xCC) {
+            m_exec = {tid, address, rerun};
+            event = {};
+            event.dwDebugEventCode = EXCEPTION_DEBUG_EVENT;
+            event.dwProcessId = kTarget;
+            event.dwThreadId = tid;
+            event.dwExceptionCode = EXCEPTION_BREAKPOINT;
+            event.dwExceptionAddress = address;
+            event.dwFirstChance = 1;
+            event.hProcess = Handle(0x1000 + kTarget);
+            event.hThread = Handle(0x5000 + tid);
+            return Deliver(event);
+        } else if (at->second != image[at->first]) {
+            faults.push_back("ran a changed instruction");
+        } else {
+            ++executed[address];
+            ++m_clock; // an instruction takes a millisecond
+            threads[tid].Eip = address + 1; // past it
+            m_retries = 0;
+        }
+        return false;
+    }
     BOOL Deliver(const DebugEvent& event)
     {
         if (event.dwProcessId == kTarget && event.dwDebugEventCode == CREATE_THREAD_DEBUG_EVENT)
@@ -230,12 +313,18 @@ private:
             faults.push_back(fault);
     }
 
+    struct Running {
+        DWORD tid, address;
+        bool rerun; // run again after a rewind, not a step of the script
+    };
     std::map<DWORD, CONTEXT> threads;
     std::set<DWORD> live; // the target's threads other than its main one
+    std::map<DWORD, DWORD> m_rerun; // thread -> the instruction it was rewound onto
+    std::set<DWORD> m_unread;       // threads whose last register read failed
     std::vector<DebugEvent> m_script; // an instruction is a step without an event code
-    size_t m_next = 0;
-    int m_idle = 0, m_retries = 0;
+    size_t m_next = 0, m_repeatFrom = SIZE_MAX;
+    int m_idle = 0, m_retries = 0, m_waits = 0;
     DWORD m_clock = 0;
     bool m_waiting = false; // an event is out, not yet continued
-    DebugEvent m_exec = {}; // the instruction out, run into 0xCC
+    Running m_exec = {}; // the instruction out, run into 0xCC
 };

@@ -1,7 +1,8 @@
 // Any bytes as a fresh listing: converted, then walked again as the converted
 // file it now is; and the same bytes walked as if they had been converted
 // before. Every map entry must point at a record inside the buffer that carries
-// the entry's address, and the conversion and the re-index must agree.
+// the entry's address and whose text ends in its zero within the record, and
+// the conversion and the re-index must agree.
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
@@ -47,6 +48,7 @@ std::vector<Entries> CheckMaps(CPointMaps& maps, const char* view, size_t size)
             Require(rec > view && rec + 35 <= view + size);
             const ListingRecord* record = reinterpret_cast<const ListingRecord*>(rec);
             Require(record->len >= 35 && rec + record->len < view + size);
+            Require(std::memchr(record->text, 0, record->len - 35 + 1) != nullptr);
             Require(record->kind == kinds[index]);
             Require(record->addr == entry.first);
             kindKeys.push_back(entry.first);

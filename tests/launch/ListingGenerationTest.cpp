@@ -148,6 +148,23 @@ TEST_F(ListingTest, ListingIsReusedOnlyWhileNewerThanItsTarget)
         fs::last_write_time(listing, fs::last_write_time(target)); // as is the listing then
     }
     EXPECT_TRUE(ui.MessageBoxes().empty());
+
+    // A point's text not ended within its record: an archive load refuses the
+    // listing, an attach makes it anew.
+    ASSERT_EQ(1, Load(kProbe));
+    char* record = dlg->m_pListing + offset;
+    record[BYTE(record[0])] = 'x';
+    hits() = 42;
+    dlg->CloseListing();
+    fs::last_write_time(listing, fs::last_write_time(target) + std::chrono::hours(1));
+    EXPECT_EQ(0, Load(kProbe, 1));
+    ExpectNoListing();
+    ASSERT_EQ(1, Load(kProbe));
+    EXPECT_EQ(0, hits());
+    EXPECT_EQ(RowRecord(0)->text[RowRecord(0)->len - 35], '\0');
+    ASSERT_EQ(ui.MessageBoxes().size(), 2u);
+    for (const auto& box : ui.MessageBoxes())
+        EXPECT_EQ(box.caption + "|" + box.text.substr(0, box.text.find(']') + 1), "Korvane|[ " + listing + " ]");
 }
 
 TEST_F(ListingTest, BatchQuotesEveryPathAndTakesBackWhatItLeftBehind)

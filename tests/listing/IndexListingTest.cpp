@@ -51,6 +51,7 @@ TEST(IndexListing, ResetsPointsAndLeavesDamagedRecordsAlone)
     const std::string mark = "\x27", good = StoredRecord('c', "call 0"), push = StoredRecord(0, "push eax");
     const std::string tooLong = StoredRecord('j', "jmp 0").replace(0, 1, 1, '\x30'); // len 48 in 41 bytes
     const std::string noMark = StoredRecord('J', "jmp x").replace(33, 1, 1, 'K');
+    const std::string noZero = StoredRecord('c', "call 1").replace(41, 1, 1, 'x'); // its text would run on
     // Offsets of the records whose savedByte and row the walk resets; every other byte stays.
     struct Case { const char* name; std::string file; int nPoints, nCorrupt; std::vector<size_t> resets; };
     const Case cases[] = {
@@ -61,6 +62,8 @@ TEST(IndexListing, ResetsPointsAndLeavesDamagedRecordsAlone)
         // Fields would reach into the next record, whose first bytes read as a mark.
         {"point too short", mark + "\x1F" "C" + std::string(29, '\x33') + '\0' + "Ok\n" + std::string(77, '\0'), 0, 2, {}},
         {"no mark", mark + noMark + good, 1, 1, {1 + noMark.size()}},
+        {"no zero after the text", mark + good + noZero + good, 2, 1, {1, 1 + good.size() + noZero.size()}},
+        {"no zero at the end of the file", mark + good + noZero, 1, 1, {1}},
         {"unknown kind", mark + good + StoredRecord('X', "odd"), 1, 1, {1, 1 + good.size()}},
         {"fields past the end", mark + good + StoredRecord('s', "").substr(0, 20), 1, 1, {1}},
         {"only the mark", mark, 0, 0, {}},
