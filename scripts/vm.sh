@@ -16,12 +16,14 @@
 # 32-bit prefix (made at image build by ensure_prefix), a persistent
 # wineserver and an Xvfb display. The guest's own disk is a snapshot: nothing
 # a command changes there outlives the boot; the shared folders are the host's.
-# KORVANE_VM_DIR moves the image and the guest's state (default build/vm).
+# KORVANE_VM_DIR moves the image (default build/vm), KORVANE_VM_RUN the state
+# of one running guest (default build/vm/run): several guests may share one
+# image, each with its own KORVANE_VM_RUN.
 set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 . "$here/env.sh"
 vm_dir=${KORVANE_VM_DIR:-$BUILD_DIR/vm}
-run_dir=$vm_dir/run
+run_dir=${KORVANE_VM_RUN:-$vm_dir/run}
 ctl=$run_dir/ctl
 memory=${KORVANE_VM_MEMORY:-4G}
 
@@ -203,7 +205,9 @@ submit() { # DIR SCRIPT
 
 exec_cmd() {
   running && [ -f "$ctl/ready" ] || { echo "vm: no guest running (vm.sh start)" >&2; return 2; }
-  local cmd n
+  local cmd n shared=0 tag path
+  while read -r tag path; do case "$PWD/" in "$path"/*) shared=1 ;; esac; done < "$ctl/shares"
+  [ $shared = 1 ] || { echo "vm: $PWD is not shared with the guest (KORVANE_VM_SHARE when it starts)" >&2; return 2; }
   cmd=$(printf '%q ' "$@")
   n=$(submit "$PWD" "$cmd")
   # Follows the output as the guest writes it; ends once the exit code is there.
