@@ -48,7 +48,7 @@ hostname korvane-vm
 modprobe -a 9pnet_virtio 9p
 ctl=/run/korvane-ctl; mkdir -p $ctl
 opts=trans=virtio,version=9p2000.L,msize=524288
-mount -t 9p -o $opts ctl $ctl || { echo "korvane-vm: no control folder"; poweroff -f; }
+mount -t 9p -o $opts ctl $ctl || { echo "korvane-vm: no control folder"; echo o > /proc/sysrq-trigger; }
 while read -r tag path; do mkdir -p "$path"; mount -t 9p -o $opts,$(cat $ctl/cache) "$tag" "$path"; done < $ctl/shares
 log() { echo "korvane-vm: $*" > /dev/ttyS0; }
 . "$(cat $ctl/root)/scripts/env.sh"
@@ -65,7 +65,7 @@ while :; do
     [ -e "$job" ] || continue
     n=${job%.job}; mv "$job" "$n.running"
     if [ "$(cat "$n.running")" = poweroff ]; then
-      wineserver -k 2>/dev/null; sync; log "power off"; poweroff -f
+      wineserver -k 2>/dev/null; sync; log "power off"; echo o > /proc/sysrq-trigger; sleep 60
     fi
     # A job sees the files of the host as they are now (the shares cache them),
     # and the host sees what the job wrote once it ends.
@@ -171,7 +171,7 @@ boot() { # [persistent]
   qemu-system-x86_64 -accel tcg,thread=multi -cpu "${KORVANE_VM_CPU:-max,smap=off}" -smp "$(nproc)" -m "$memory" \
     -nographic -monitor none -serial "file:$run_dir/serial.log" -no-reboot \
     -kernel "$vm_dir/vmlinuz" -initrd "$vm_dir/initrd.img" \
-    -append "root=/dev/vda rw console=ttyS0 quiet init=/usr/local/sbin/korvane-init" \
+    -append "root=/dev/vda rw console=ttyS0 quiet panic=1 init=/usr/local/sbin/korvane-init" \
     -drive "file=$vm_dir/disk.img,if=virtio,format=raw,snapshot=$snapshot" \
     -nic none "${shares[@]}" </dev/null >"$run_dir/qemu.log" 2>&1 &
   echo $! > "$run_dir/pid"
