@@ -239,10 +239,10 @@ uint32_t CPeImage::ReadLsda(uint32_t rva, uint32_t function)
             return 0;
         reach = std::max(reach, a.at);
         if (filter < 0 && typesEnd) {
-            CReader spec{*this, uint32_t(typesEnd - filter - 1), r.end};
-            while (spec.ok && spec.Uleb() != 0) {}
-            if (spec.ok)
-                reach = std::max(reach, spec.at);
+            CReader allowed{*this, uint32_t(typesEnd - filter - 1), r.end};
+            while (allowed.ok && allowed.Uleb() != 0) {}
+            if (allowed.ok)
+                reach = std::max(reach, allowed.at);
         }
         if (next) {
             uint32_t to = uint32_t(nextAt + next);
