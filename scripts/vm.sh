@@ -4,7 +4,7 @@
 # it can. The guest sees the repository (and any folder of KORVANE_VM_SHARE,
 # separated by colons) at the same absolute paths, so ctest's paths hold.
 #
-#   vm.sh image          build the guest image under build/vm if missing or stale
+#   vm.sh image          build the guest image (see KORVANE_VM_DIR) if missing or stale
 #   vm.sh start          boot the guest in the background (builds the image first)
 #   vm.sh exec CMD...    run CMD with bash in the running guest, in the caller's
 #                        folder; prints its output, exits with its code
@@ -16,14 +16,16 @@
 # 32-bit prefix (made at image build by ensure_prefix), a persistent
 # wineserver and an Xvfb display. The guest's own disk is a snapshot: nothing
 # a command changes there outlives the boot; the shared folders are the host's.
-# KORVANE_VM_DIR moves the image (default build/vm), KORVANE_VM_RUN the state
-# of one running guest (default build/vm/run): several guests may share one
-# image, each with its own KORVANE_VM_RUN.
+# KORVANE_VM_DIR moves the image (default /var/cache/korvane/vm: outside the
+# build tree, so that a fresh clone on the same machine, as CI's, finds it
+# made and takes it as long as its recipe is the same), KORVANE_VM_RUN the
+# state of one running guest (default build/vm-run): several guests may share
+# one image, each with its own KORVANE_VM_RUN.
 set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 . "$here/env.sh"
-vm_dir=${KORVANE_VM_DIR:-$BUILD_DIR/vm}
-run_dir=${KORVANE_VM_RUN:-$vm_dir/run}
+vm_dir=${KORVANE_VM_DIR:-/var/cache/korvane/vm}
+run_dir=${KORVANE_VM_RUN:-$BUILD_DIR/vm-run}
 ctl=$run_dir/ctl
 memory=${KORVANE_VM_MEMORY:-4G}
 
