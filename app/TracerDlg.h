@@ -104,7 +104,10 @@ public:
     int ResetHitCounts();
     // LVM_SORTITEMS callback: a and b are two rows' records, key the column (-1: removal order).
     static int CALLBACK CompareHitRows(LPARAM a, LPARAM b, LPARAM key);
-    void OnListNotify(NMHDR* pNMHDR);
+    // TRUE when it answered the notification in *pResult.
+    BOOL OnListNotify(NMHDR* pNMHDR, LRESULT* pResult);
+    // LVN_ODFINDITEM: the row found, or -1.
+    int FindRow(const NMLVFINDITEMA& find) const;
     void OnSpeedReleased(NMHDR* pNMHDR, LRESULT* pResult);
 
     // --- command buttons and the trace state ---

@@ -183,14 +183,50 @@ int CALLBACK CTracerDlg::CompareHitRows(LPARAM a, LPARAM b, LPARAM key)
     }
 }
 
-void CTracerDlg::OnListNotify(NMHDR* pNMHDR)
+int CTracerDlg::FindRow(const NMLVFINDITEMA& find) const
 {
+    // Typing in the list finds a row by its Num cell, as a list that holds
+    // its texts finds it by its first column.
+    const LVFINDINFOA& info = find.lvfi;
+    if ((info.flags & (LVFI_STRING | LVFI_PARTIAL)) == 0 || info.psz == NULL)
+        return -1;
+    const int length = lstrlenA(info.psz), count = static_cast<int>(m_hitRows.size());
+    const int start = find.iStart >= 0 && find.iStart < count ? find.iStart : 0;
+    const int end = (info.flags & LVFI_WRAP) ? start + count : count;
+    for (int i = start; i < end; ++i) {
+        const HitRow& entry = m_hitRows[i % count];
+        char num[16] = "";
+        if (entry.shows & showCounts)
+            std::snprintf(num, sizeof num, "%d", static_cast<int>(entry.record->num));
+        const int numLength = lstrlenA(num);
+        if ((info.flags & LVFI_PARTIAL) ? numLength >= length : numLength == length)
+            if (::CompareStringA(LOCALE_USER_DEFAULT, NORM_IGNORECASE, num, length, info.psz, length) == CSTR_EQUAL)
+                return i % count;
+    }
+    return -1;
+}
+
+BOOL CTracerDlg::OnListNotify(NMHDR* pNMHDR, LRESULT* pResult)
+{
+    if (pNMHDR->code == LVN_ODFINDITEMA || pNMHDR->code == LVN_ODFINDITEMW) {
+        NMLVFINDITEMA find = *reinterpret_cast<NMLVFINDITEMA*>(pNMHDR);
+        // Wide from a list that speaks Unicode to every parent: the typed text in the code page.
+        char text[MAX_PATH] = "";
+        if (pNMHDR->code == LVN_ODFINDITEMW) {
+            const LPCWSTR wide = reinterpret_cast<NMLVFINDITEMW*>(pNMHDR)->lvfi.psz;
+            if (wide != NULL && (find.lvfi.flags & (LVFI_STRING | LVFI_PARTIAL)) != 0)
+                ::WideCharToMultiByte(CP_ACP, 0, wide, -1, text, sizeof text - 1, NULL, NULL);
+            find.lvfi.psz = text;
+        }
+        *pResult = FindRow(find);
+        return TRUE;
+    }
     if (pNMHDR->code == LVN_GETDISPINFOA) {
         NMLVDISPINFOA* info = reinterpret_cast<NMLVDISPINFOA*>(pNMHDR);
         LVITEMA& item = info->item;
         const ListingRecord* record = RowRecord(item.iItem);
         if ((item.mask & LVIF_TEXT) == 0 || record == NULL)
-            return;
+            return FALSE;
         const BYTE shows = m_hitRows[item.iItem].shows;
         switch (item.iSubItem) {
         case colNum:
@@ -226,6 +262,7 @@ void CTracerDlg::OnListNotify(NMHDR* pNMHDR)
             row = (hit != NULL && hit->row >= 0) ? hit->row : 0;
         m_listHits.EnsureVisible(row, FALSE);
     }
+    return FALSE;
 }
 
 void CTracerDlg::OnSpeedReleased(NMHDR* /*pNMHDR*/, LRESULT* pResult)

@@ -202,7 +202,7 @@ TEST_F(HitListTest, EveryHeadingSortsByItsColumnAndRemovingAKindKeepsThatOrder)
 }
 
 // A hit shows the counts of its row, scrolled into view and selected, also
-// after a reset: Comp only in compare mode.
+// after a reset: Comp only in compare mode. Rows are found by their Num.
 TEST_F(HitListTest, AHitShowsItsRowInViewWithItsCounts)
 {
     Show({1, 1, 1, 1, 1});
@@ -221,6 +221,10 @@ TEST_F(HitListTest, AHitShowsItsRowInViewWithItsCounts)
             ExpectSelectedInView(hit);
         }
     }
+    // Typing finds the next row by its Num, as in a list that holds its texts.
+    dlg->m_listHits.SetItemState(0, LVIS_FOCUSED, LVIS_FOCUSED);
+    ::SendMessageA(Item(IDC_HIT_LIST), WM_CHAR, '1', 1);
+    EXPECT_EQ(dlg->m_listHits.GetNextItem(-1, LVNI_SELECTED), RowCount() / 2) << "the first Num from 1 after row 0";
 }
 
 TEST_F(HitListTest, ResetHitCountsClearsCountsAndKeepsShownHitsForComparisonInCompareMode)
