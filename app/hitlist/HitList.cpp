@@ -69,15 +69,17 @@ int CTracerDlg::SortHitRows(int key)
 {
     // The list keeps selection and focus by index: they are taken off the
     // rows here and put back on the rows of the same records once sorted.
+    // (By the indices the list knows: a removed kind's records have row -1 already.)
     std::vector<ListingRecord*> selected;
-    ListingRecord* focused = RowRecord(m_listHits.GetNextItem(-1, LVNI_FOCUSED));
     UINT count = m_listHits.GetSelectedCount();
     for (int i = -1; selected.size() < count && (i = m_listHits.GetNextItem(i, LVNI_SELECTED)) >= 0;) {
-        selected.push_back(m_hitRows[i].record);
+        selected.push_back(RowRecord(i));
         m_listHits.SetItemState(i, 0, LVIS_SELECTED);
     }
+    const int focusedRow = m_listHits.GetNextItem(-1, LVNI_FOCUSED);
+    ListingRecord* focused = RowRecord(focusedRow);
     if (focused != NULL)
-        m_listHits.SetItemState(focused->row, 0, LVIS_FOCUSED);
+        m_listHits.SetItemState(focusedRow, 0, LVIS_FOCUSED);
 
     std::stable_sort(m_hitRows.begin(), m_hitRows.end(), [key](const HitRow& a, const HitRow& b) {
         return CompareHitRows(reinterpret_cast<LPARAM>(a.record), reinterpret_cast<LPARAM>(b.record), key) < 0;
@@ -90,7 +92,7 @@ int CTracerDlg::SortHitRows(int key)
 
     int last = -1;
     for (const ListingRecord* record : selected)
-        if (record->row >= 0) {
+        if (record != NULL && record->row >= 0) {
             m_listHits.SetItemState(record->row, LVIS_SELECTED, LVIS_SELECTED);
             last = std::max(last, static_cast<int>(record->row));
         }
