@@ -57,8 +57,10 @@ void CTracerDlg::ShowHits()
     std::sort(records.begin(), records.end());
     records.erase(std::unique(records.begin(), records.end()), records.end());
     for (const ListingRecord* record : records)
-        if (record->row >= 0)
-            WriteCounts(record->row, record, m_bCompareMode);
+        if (record->row >= 0) {
+            ShowCountCells(record->row, m_bCompareMode);
+            m_listHits.RedrawItems(record->row, record->row);
+        }
     // The latest hit's row in view and selected.
     const ListingRecord* latest = m_pHitRecord;
     if (!records.empty() && latest != NULL && latest->row >= 0) {

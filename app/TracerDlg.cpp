@@ -71,9 +71,8 @@ BOOL CTracerDlg::OnInitDialog()
 BOOL CTracerDlg::OnNotify(WPARAM wParam, LPARAM lParam, LRESULT* pResult)
 {
     NMHDR* header = reinterpret_cast<NMHDR*>(lParam);
-    if (header->idFrom == IDC_HIT_LIST)
-        OnListNotify(header);
-    return CDialog::OnNotify(wParam, lParam, pResult);
+    BOOL answered = header->idFrom == IDC_HIT_LIST && OnListNotify(header, pResult);
+    return CDialog::OnNotify(wParam, lParam, pResult) || answered;
 }
 
 int CTracerDlg::InitMainWindow()

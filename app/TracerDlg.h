@@ -90,11 +90,24 @@ public:
     HCURSOR OnQueryDragIcon();
 
     // --- hit list ---
+    // A row of the list: its record, and which count cells show numbers (they
+    // are emptied and filled at other times than the numbers change).
+    enum { showCounts = 1, showComp = 2 }; // Num and Hits; Comp
+    struct HitRow {
+        ListingRecord* record;
+        BYTE shows;
+    };
+    std::vector<HitRow> m_hitRows; // in display order
+    // The record of a row, or NULL.
+    ListingRecord* RowRecord(int row) const;
     void SyncHitList();
     int ResetHitCounts();
     // LVM_SORTITEMS callback: a and b are two rows' records, key the column (-1: removal order).
     static int CALLBACK CompareHitRows(LPARAM a, LPARAM b, LPARAM key);
-    void OnListNotify(NMHDR* pNMHDR);
+    // TRUE when it answered the notification in *pResult.
+    BOOL OnListNotify(NMHDR* pNMHDR, LRESULT* pResult);
+    // LVN_ODFINDITEM: the row found, or -1.
+    int FindRow(const NMLVFINDITEMA& find) const;
     void OnSpeedReleased(NMHDR* pNMHDR, LRESULT* pResult);
 
     // --- command buttons and the trace state ---
@@ -145,8 +158,9 @@ public:
     // Writes the counts of the records hit since the last time into their
     // rows, and scrolls the latest hit's row into view and selects it.
     void ShowHits();
-    // Writes Num and Hits (and Comp, if asked) into the record's row.
-    void WriteCounts(int row, const ListingRecord* record, BOOL bWithComp);
+    // The row's Num and Hits (and Comp, if asked) show their numbers from now
+    // on; the caller redraws the row.
+    void ShowCountCells(int row, BOOL bWithComp);
     void OnTimer(UINT_PTR nIDEvent);
     std::vector<ListingRecord*> m_shownHits; // hit, not yet shown
 
@@ -176,8 +190,14 @@ protected:
 private:
     void AddKindRows(CMapPtrToPtr& map);
     void RemoveKindRows(CMapPtrToPtr& map);
-    void SetCountCells(int row, const ListingRecord* record);
-    int RenumberRows(); // returns the last selected row, or -1
+    // Stable sort by a CompareHitRows key, unlisted rows (key -1) dropped from
+    // the end; selection and focus stay with their records. Returns the last
+    // selected row, or -1.
+    int SortHitRows(int key);
+    // The list's row count from m_hitRows.
+    void ShowRowCount();
+    // Empties m_hitRows; its records become unlisted.
+    void ClearHitRows();
 
     DECLARE_MESSAGE_MAP()
 };

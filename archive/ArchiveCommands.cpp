@@ -356,7 +356,7 @@ int CTracerDlg::RunArchive()
             // address every row of the list.
             int row = record->row;
             if (row >= 0) {
-                WriteCounts(row, record, TRUE);
+                ShowCountCells(row, TRUE);
                 if (speed > 0)
                     ShowRow(m_listHits, row);
                 lastRow = row;

@@ -24,24 +24,6 @@ int CListCtrl::GetStringWidth(LPCSTR text) const
     return static_cast<int>(::SendMessageA(m_hWnd, LVM_GETSTRINGWIDTHA, 0, reinterpret_cast<LPARAM>(text)));
 }
 
-int CListCtrl::InsertItem(int nItem, LPCSTR text, LPARAM data)
-{
-    LVITEMA item = {};
-    item.mask = LVIF_TEXT | LVIF_PARAM;
-    item.iItem = nItem;
-    item.pszText = const_cast<LPSTR>(text);
-    item.lParam = data;
-    return static_cast<int>(::SendMessageA(m_hWnd, LVM_INSERTITEMA, 0, reinterpret_cast<LPARAM>(&item)));
-}
-
-BOOL CListCtrl::SetItemText(int nItem, int nSubItem, LPCSTR text)
-{
-    LVITEMA item = {};
-    item.iSubItem = nSubItem;
-    item.pszText = const_cast<LPSTR>(text);
-    return static_cast<BOOL>(::SendMessageA(m_hWnd, LVM_SETITEMTEXTA, nItem, reinterpret_cast<LPARAM>(&item)));
-}
-
 CString CListCtrl::GetItemText(int nItem, int nSubItem) const
 {
     // LVM_GETITEMTEXTA returns the length copied; grow until the text fits.
@@ -58,24 +40,6 @@ CString CListCtrl::GetItemText(int nItem, int nSubItem) const
     }
 }
 
-BOOL CListCtrl::SetItemData(int nItem, DWORD_PTR data)
-{
-    LVITEMA item = {};
-    item.mask = LVIF_PARAM;
-    item.iItem = nItem;
-    item.lParam = static_cast<LPARAM>(data);
-    return static_cast<BOOL>(::SendMessageA(m_hWnd, LVM_SETITEMA, 0, reinterpret_cast<LPARAM>(&item)));
-}
-
-DWORD_PTR CListCtrl::GetItemData(int nItem) const
-{
-    LVITEMA item = {};
-    item.mask = LVIF_PARAM;
-    item.iItem = nItem;
-    ::SendMessageA(m_hWnd, LVM_GETITEMA, 0, reinterpret_cast<LPARAM>(&item));
-    return static_cast<DWORD_PTR>(item.lParam);
-}
-
 UINT CListCtrl::GetItemState(int nItem, UINT mask) const
 {
     return static_cast<UINT>(::SendMessageA(m_hWnd, LVM_GETITEMSTATE, nItem, mask));
@@ -89,29 +53,29 @@ BOOL CListCtrl::SetItemState(int nItem, UINT state, UINT mask)
     return static_cast<BOOL>(::SendMessageA(m_hWnd, LVM_SETITEMSTATE, nItem, reinterpret_cast<LPARAM>(&item)));
 }
 
+int CListCtrl::GetNextItem(int nItem, int nFlags) const
+{
+    return static_cast<int>(::SendMessageA(m_hWnd, LVM_GETNEXTITEM, nItem, MAKELPARAM(nFlags, 0)));
+}
+
+UINT CListCtrl::GetSelectedCount() const
+{
+    return static_cast<UINT>(::SendMessageA(m_hWnd, LVM_GETSELECTEDCOUNT, 0, 0));
+}
+
 int CListCtrl::GetItemCount() const
 {
     return static_cast<int>(::SendMessageA(m_hWnd, LVM_GETITEMCOUNT, 0, 0));
 }
 
-void CListCtrl::SetItemCount(int nItems)
+void CListCtrl::SetItemCountEx(int nItems, DWORD dwFlags)
 {
-    ::SendMessageA(m_hWnd, LVM_SETITEMCOUNT, nItems, 0);
-}
-
-BOOL CListCtrl::DeleteItem(int nItem)
-{
-    return static_cast<BOOL>(::SendMessageA(m_hWnd, LVM_DELETEITEM, nItem, 0));
+    ::SendMessageA(m_hWnd, LVM_SETITEMCOUNT, nItems, dwFlags);
 }
 
 BOOL CListCtrl::DeleteAllItems()
 {
     return static_cast<BOOL>(::SendMessageA(m_hWnd, LVM_DELETEALLITEMS, 0, 0));
-}
-
-BOOL CListCtrl::SortItems(PFNLVCOMPARE pfnCompare, DWORD_PTR data)
-{
-    return static_cast<BOOL>(::SendMessageA(m_hWnd, LVM_SORTITEMS, data, reinterpret_cast<LPARAM>(pfnCompare)));
 }
 
 BOOL CListCtrl::EnsureVisible(int nItem, BOOL bPartialOK)

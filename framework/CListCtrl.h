@@ -1,5 +1,5 @@
 // A list-view control (report style), driven through its LVM_ messages.
-// Texts are ANSI; LPSTR_TEXTCALLBACKA may be passed as a subitem text.
+// Texts are ANSI.
 #pragma once
 
 #include <windows.h>
@@ -15,23 +15,18 @@ public:
     // Width in pixels of the text in the list's font (LVM_GETSTRINGWIDTHA).
     int GetStringWidth(LPCSTR text) const;
 
-    // Inserts a row with the text of column 0 and its item data in one message;
-    // returns its index or -1.
-    int InsertItem(int nItem, LPCSTR text, LPARAM data);
-    BOOL SetItemText(int nItem, int nSubItem, LPCSTR text);
+    // An owner-data list asks its parent for every cell (LVN_GETDISPINFO).
     CString GetItemText(int nItem, int nSubItem) const;
-    BOOL SetItemData(int nItem, DWORD_PTR data);
-    DWORD_PTR GetItemData(int nItem) const;
     UINT GetItemState(int nItem, UINT mask) const;
     BOOL SetItemState(int nItem, UINT state, UINT mask);
+    // LVM_GETNEXTITEM: the next row after nItem (-1: from the start) with the LVNI_ flags, or -1.
+    int GetNextItem(int nItem, int nFlags) const;
+    UINT GetSelectedCount() const;
 
     int GetItemCount() const;
-    // LVM_SETITEMCOUNT: room for that many rows.
-    void SetItemCount(int nItems);
-    BOOL DeleteItem(int nItem);
+    // LVM_SETITEMCOUNT of an owner-data list: it has that many rows (LVSICF_ flags).
+    void SetItemCountEx(int nItems, DWORD dwFlags);
     BOOL DeleteAllItems();
-    // LVM_SORTITEMS: pfnCompare gets the item data of two rows and data.
-    BOOL SortItems(PFNLVCOMPARE pfnCompare, DWORD_PTR data);
 
     BOOL EnsureVisible(int nItem, BOOL bPartialOK);
     BOOL RedrawItems(int nFirst, int nLast);

@@ -1,14 +1,15 @@
-// The hit list: one row per point of the ticked kinds. A row's item data is
-// its record in the mapped listing; the record's `row` is the row's index
+// The hit list: one row per point of the ticked kinds. The list holds no rows
+// of its own (owner data): the dialog keeps the listed records in display
+// order and answers every cell when the list asks, so adding, removing,
+// sorting and resetting cost work on a vector and one redraw of what is on
+// screen, however long the list. Each listed record's `row` is its index
 // (-1 when not listed), renewed by every change that moves rows.
 #include "app/TracerDlg.h"
 
-enum { colNum, colHits, colComp, colEip, colDisasm };
+#include <algorithm>
+#include <cstdio>
 
-static ListingRecord* RecordOf(const CListCtrl& list, int row)
-{
-    return reinterpret_cast<ListingRecord*>(list.GetItemData(row));
-}
+enum { colNum, colHits, colComp, colEip, colDisasm };
 
 // -1, 0 or 1, without the overflow of a subtraction.
 template <typename T> static int Order(T a, T b)
@@ -16,53 +17,37 @@ template <typename T> static int Order(T a, T b)
     return (a > b) - (a < b);
 }
 
-void CTracerDlg::WriteCounts(int row, const ListingRecord* record, BOOL bWithComp)
+ListingRecord* CTracerDlg::RowRecord(int row) const
 {
-    const LONG values[] = {record->num, record->hits, record->comp};
-    for (int column = colNum; column <= (bWithComp ? colComp : colHits); ++column) {
-        CString text;
-        text.Format("%d", static_cast<int>(values[column]));
-        m_listHits.SetItemText(row, column, text);
-    }
+    return row >= 0 && static_cast<size_t>(row) < m_hitRows.size() ? m_hitRows[row].record : NULL;
 }
 
-void CTracerDlg::SetCountCells(int row, const ListingRecord* record)
+void CTracerDlg::ShowCountCells(int row, BOOL bWithComp)
 {
-    // A record shows its counts only once a breakpoint or an archive has given it a saved byte.
-    if (record->savedByte != 0) {
-        WriteCounts(row, record, TRUE);
-        return;
-    }
-    for (int column = colNum; column <= colComp; ++column)
-        m_listHits.SetItemText(row, column, "");
+    m_hitRows[row].shows |= bWithComp ? showCounts | showComp : showCounts;
+}
+
+void CTracerDlg::ShowRowCount()
+{
+    // The list keeps its scroll position; each change scrolls as it needs.
+    m_listHits.SetItemCountEx(static_cast<int>(m_hitRows.size()), LVSICF_NOSCROLL);
 }
 
 void CTracerDlg::AddKindRows(CMapPtrToPtr& map)
 {
-    int n = m_listHits.GetItemCount();
-    m_listHits.SetItemCount(n + map.GetCount());
-    m_listHits.SetRedraw(FALSE);
+    m_hitRows.reserve(m_hitRows.size() + map.GetCount());
     POSITION pos = map.GetStartPosition();
     while (pos != NULL) {
         void* address;
         void* value;
         map.GetNextAssoc(pos, address, value);
         ListingRecord* record = static_cast<ListingRecord*>(value);
-        int row = m_listHits.InsertItem(n, "", reinterpret_cast<LPARAM>(record));
-        if (row < 0) {
-            record->row = -1;
-            continue;
-        }
-        // A new row's cells are empty already; only real counts need writing.
-        if (record->savedByte != 0)
-            SetCountCells(row, record);
-        m_listHits.SetItemText(row, colEip, LPSTR_TEXTCALLBACKA);
-        m_listHits.SetItemText(row, colDisasm, LPSTR_TEXTCALLBACKA);
-        record->row = row;
-        n = row + 1;
+        record->row = static_cast<LONG>(m_hitRows.size());
+        // A record shows its counts only once a breakpoint or an archive has given it a saved byte.
+        m_hitRows.push_back({record, static_cast<BYTE>(record->savedByte != 0 ? showCounts | showComp : 0)});
     }
-    m_listHits.SetRedraw(TRUE);
-    m_listHits.EnsureVisible(n - 1, TRUE);
+    ShowRowCount();
+    m_listHits.EnsureVisible(static_cast<int>(m_hitRows.size()) - 1, TRUE);
 }
 
 void CTracerDlg::RemoveKindRows(CMapPtrToPtr& map)
@@ -74,28 +59,54 @@ void CTracerDlg::RemoveKindRows(CMapPtrToPtr& map)
         map.GetNextAssoc(pos, address, value);
         static_cast<ListingRecord*>(value)->row = -1;
     }
-    // The unlisted rows sort behind all others, which keep their order; then
-    // they go from the end, where deleting moves no other row.
-    m_listHits.SortItems(&CompareHitRows, static_cast<DWORD_PTR>(-1));
-    m_listHits.SetRedraw(FALSE);
-    for (int last = m_listHits.GetItemCount() - 1; last >= 0 && RecordOf(m_listHits, last)->row == -1; --last)
-        m_listHits.DeleteItem(last);
-    m_listHits.SetRedraw(TRUE);
-    int selected = RenumberRows();
+    // The unlisted rows sort behind all others, which keep their order.
+    int selected = SortHitRows(-1);
     if (selected >= 0)
         m_listHits.EnsureVisible(selected, FALSE);
 }
 
-int CTracerDlg::RenumberRows()
+int CTracerDlg::SortHitRows(int key)
 {
-    int selected = -1;
-    int count = m_listHits.GetItemCount();
-    for (int i = 0; i < count; ++i) {
-        RecordOf(m_listHits, i)->row = i;
-        if (m_listHits.GetItemState(i, LVIS_SELECTED) & LVIS_SELECTED)
-            selected = i;
+    // The list keeps selection and focus by index: they are taken off the
+    // rows here and put back on the rows of the same records once sorted.
+    // (By the indices the list knows: a removed kind's records have row -1 already.)
+    std::vector<ListingRecord*> selected;
+    UINT count = m_listHits.GetSelectedCount();
+    for (int i = -1; selected.size() < count && (i = m_listHits.GetNextItem(i, LVNI_SELECTED)) >= 0;) {
+        selected.push_back(RowRecord(i));
+        m_listHits.SetItemState(i, 0, LVIS_SELECTED);
     }
-    return selected;
+    const int focusedRow = m_listHits.GetNextItem(-1, LVNI_FOCUSED);
+    ListingRecord* focused = RowRecord(focusedRow);
+    if (focused != NULL)
+        m_listHits.SetItemState(focusedRow, 0, LVIS_FOCUSED);
+
+    std::stable_sort(m_hitRows.begin(), m_hitRows.end(), [key](const HitRow& a, const HitRow& b) {
+        return CompareHitRows(reinterpret_cast<LPARAM>(a.record), reinterpret_cast<LPARAM>(b.record), key) < 0;
+    });
+    while (!m_hitRows.empty() && m_hitRows.back().record->row == -1)
+        m_hitRows.pop_back();
+    for (size_t i = 0; i < m_hitRows.size(); ++i)
+        m_hitRows[i].record->row = static_cast<LONG>(i);
+    ShowRowCount();
+
+    int last = -1;
+    for (const ListingRecord* record : selected)
+        if (record != NULL && record->row >= 0) {
+            m_listHits.SetItemState(record->row, LVIS_SELECTED, LVIS_SELECTED);
+            last = std::max(last, static_cast<int>(record->row));
+        }
+    if (focused != NULL && focused->row >= 0)
+        m_listHits.SetItemState(focused->row, LVIS_FOCUSED, LVIS_FOCUSED);
+    return last;
+}
+
+void CTracerDlg::ClearHitRows()
+{
+    for (const HitRow& entry : m_hitRows)
+        entry.record->row = -1;
+    m_hitRows.clear();
+    m_hitRows.shrink_to_fit();
 }
 
 void CTracerDlg::SyncHitList()
@@ -111,7 +122,7 @@ void CTracerDlg::SyncHitList()
     // debug engine's record of what is planted, which a stopped run empties
     // while the rows stay. An empty list shows no kind, whatever came before
     // (a reset deletes every row).
-    if (m_listHits.GetItemCount() == 0)
+    if (m_hitRows.empty())
         for (int& listed : m_listedKinds)
             listed = 0;
     const int wanted[5] = {m_bCallPtr, m_bCall, m_bJmpPtr, m_bJmp, m_bStrData};
@@ -137,29 +148,18 @@ void CTracerDlg::SyncHitList()
 
 int CTracerDlg::ResetHitCounts()
 {
-    int count = m_listHits.GetItemCount();
-    // Drawn once at the end: a cell drawn as it changes costs four times as much.
-    m_listHits.SetRedraw(FALSE);
-    for (int i = 0; i < count; ++i) {
-        ListingRecord* record = RecordOf(m_listHits, i);
+    for (HitRow& entry : m_hitRows) {
+        ListingRecord* record = entry.record;
         record->num = 0;
-        m_listHits.SetItemText(i, colNum, "");
-        if (m_bCompareMode) {
-            // The run is compared with the counts the row shows; an empty cell
-            // (counts left in the file by an earlier session) compares with 0.
-            CString hits = m_listHits.GetItemText(i, colHits);
-            m_listHits.SetItemText(i, colComp, hits);
-            record->comp = hits.IsEmpty() ? 0 : record->hits;
-        } else {
-            m_listHits.SetItemText(i, colComp, "");
-            record->comp = 0;
-        }
+        // In compare mode the run is compared with the hits the row shows; an
+        // empty cell (counts left in the file by an earlier session) compares with 0.
+        const bool hitsShown = (entry.shows & showCounts) != 0;
+        record->comp = m_bCompareMode && hitsShown ? record->hits : 0;
+        entry.shows = m_bCompareMode && hitsShown ? showComp : 0;
         record->hits = 0;
-        m_listHits.SetItemText(i, colHits, "");
     }
-    m_listHits.SetRedraw(TRUE);
     m_listHits.Invalidate(TRUE);
-    return count;
+    return static_cast<int>(m_hitRows.size());
 }
 
 int CALLBACK CTracerDlg::CompareHitRows(LPARAM a, LPARAM b, LPARAM key)
@@ -185,26 +185,86 @@ int CALLBACK CTracerDlg::CompareHitRows(LPARAM a, LPARAM b, LPARAM key)
     }
 }
 
-void CTracerDlg::OnListNotify(NMHDR* pNMHDR)
+int CTracerDlg::FindRow(const NMLVFINDITEMA& find) const
 {
+    // Typing in the list finds a row by its Num cell, as a list that holds
+    // its texts finds it by its first column.
+    const LVFINDINFOA& info = find.lvfi;
+    if ((info.flags & (LVFI_STRING | LVFI_PARTIAL)) == 0 || info.psz == NULL)
+        return -1;
+    const int length = lstrlenA(info.psz), count = static_cast<int>(m_hitRows.size());
+    const int start = find.iStart >= 0 && find.iStart < count ? find.iStart : 0;
+    const int end = (info.flags & LVFI_WRAP) ? start + count : count;
+    for (int i = start; i < end; ++i) {
+        const HitRow& entry = m_hitRows[i % count];
+        char num[16] = "";
+        if (entry.shows & showCounts)
+            std::snprintf(num, sizeof num, "%d", static_cast<int>(entry.record->num));
+        const int numLength = lstrlenA(num);
+        if ((info.flags & LVFI_PARTIAL) ? numLength >= length : numLength == length)
+            if (::CompareStringA(LOCALE_USER_DEFAULT, NORM_IGNORECASE, num, length, info.psz, length) == CSTR_EQUAL)
+                return i % count;
+    }
+    return -1;
+}
+
+BOOL CTracerDlg::OnListNotify(NMHDR* pNMHDR, LRESULT* pResult)
+{
+    if (pNMHDR->code == LVN_ODFINDITEMA || pNMHDR->code == LVN_ODFINDITEMW) {
+        NMLVFINDITEMA find = *reinterpret_cast<NMLVFINDITEMA*>(pNMHDR);
+        // Wide from a list that speaks Unicode to every parent: the typed text in the code page.
+        char text[MAX_PATH] = "";
+        if (pNMHDR->code == LVN_ODFINDITEMW) {
+            const LPCWSTR wide = reinterpret_cast<NMLVFINDITEMW*>(pNMHDR)->lvfi.psz;
+            if (wide != NULL && (find.lvfi.flags & (LVFI_STRING | LVFI_PARTIAL)) != 0)
+                ::WideCharToMultiByte(CP_ACP, 0, wide, -1, text, sizeof text - 1, NULL, NULL);
+            find.lvfi.psz = text;
+        }
+        *pResult = FindRow(find);
+        return TRUE;
+    }
     if (pNMHDR->code == LVN_GETDISPINFOA) {
-        // The address and the disassembly are read from the mapped listing, never copied.
         NMLVDISPINFOA* info = reinterpret_cast<NMLVDISPINFOA*>(pNMHDR);
-        if ((info->item.mask & LVIF_TEXT) == 0)
-            return;
-        if (info->item.iSubItem == colEip)
-            info->item.pszText = RecordOf(m_listHits, info->item.iItem)->addrText;
-        else if (info->item.iSubItem == colDisasm)
-            info->item.pszText = RecordOf(m_listHits, info->item.iItem)->text;
+        LVITEMA& item = info->item;
+        const ListingRecord* record = RowRecord(item.iItem);
+        if ((item.mask & LVIF_TEXT) == 0 || record == NULL)
+            return FALSE;
+        const BYTE shows = m_hitRows[item.iItem].shows;
+        switch (item.iSubItem) {
+        case colNum:
+        case colHits:
+        case colComp: {
+            // Written into the list's own buffer: the numbers are not kept as text.
+            const LONG values[] = {record->num, record->hits, record->comp};
+            const bool shown = (shows & (item.iSubItem == colComp ? showComp : showCounts)) != 0;
+            if (item.pszText == NULL || item.cchTextMax <= 0)
+                break;
+            if (shown)
+                std::snprintf(item.pszText, static_cast<size_t>(item.cchTextMax), "%d", static_cast<int>(values[item.iSubItem]));
+            else
+                item.pszText[0] = '\0';
+            break;
+        }
+        // The address and the disassembly are read from the mapped listing, never copied.
+        case colEip:
+            item.pszText = const_cast<char*>(record->addrText);
+            break;
+        case colDisasm:
+            item.pszText = const_cast<char*>(record->text);
+            break;
+        }
+    } else if (pNMHDR->code == LVN_DELETEALLITEMS) {
+        // The trace reset empties the list; its records go with the listing.
+        ClearHitRows();
     } else if (pNMHDR->code == LVN_COLUMNCLICK) {
         NMLISTVIEW* click = reinterpret_cast<NMLISTVIEW*>(pNMHDR);
-        m_listHits.SortItems(&CompareHitRows, static_cast<DWORD_PTR>(click->iSubItem));
-        int row = RenumberRows();
+        int row = SortHitRows(click->iSubItem);
         const ListingRecord* hit = m_pHitRecord;
         if (row < 0)
             row = (hit != NULL && hit->row >= 0) ? hit->row : 0;
         m_listHits.EnsureVisible(row, FALSE);
     }
+    return FALSE;
 }
 
 void CTracerDlg::OnSpeedReleased(NMHDR* /*pNMHDR*/, LRESULT* pResult)

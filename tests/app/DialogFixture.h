@@ -156,7 +156,7 @@ protected:
     // The debug thread has ended and the window has taken its end message.
     bool RunEnded() const { return dlg->m_pDebugThread == NULL && dlg->m_bPauseOnStop == 0; }
     int RowCount() const { return dlg->m_listHits.GetItemCount(); }
-    ListingRecord* RowRecord(int row) const { return reinterpret_cast<ListingRecord*>(dlg->m_listHits.GetItemData(row)); }
+    ListingRecord* RowRecord(int row) const { return dlg->RowRecord(row); }
     std::string Cell(int row, int column) const { return dlg->m_listHits.GetItemText(row, column).Str(); }
 
     ScriptedUi ui;

@@ -2,6 +2,7 @@
 // record knows its row, sorting by any column, and the counts' reset.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <climits>
 #include <cstdio>
 #include <set>
@@ -85,6 +86,14 @@ protected:
         NMLISTVIEW click = {{Item(IDC_HIT_LIST), IDC_HIT_LIST, static_cast<UINT>(LVN_COLUMNCLICK)}, -1, column, 0, 0, 0, {0, 0}, 0};
         ::SendMessageA(dlg->m_hWnd, WM_NOTIFY, IDC_HIT_LIST, reinterpret_cast<LPARAM>(&click));
     }
+    // The record's row, and only it, is selected and on screen.
+    void ExpectSelectedInView(const ListingRecord* record)
+    {
+        EXPECT_EQ(dlg->m_listHits.GetNextItem(-1, LVNI_SELECTED), record->row);
+        EXPECT_EQ(dlg->m_listHits.GetSelectedCount(), 1u);
+        int top = dlg->m_listHits.GetTopIndex();
+        EXPECT_TRUE(record->row >= top && record->row <= top + dlg->m_listHits.GetCountPerPage()) << record->row << " from " << top;
+    }
     std::string Cells(int row) const { return Cell(row, 0) + "|" + Cell(row, 1) + "|" + Cell(row, 2) + "|" + Cell(row, 3) + "|" + Cell(row, 4); }
 
     std::vector<char> m_view;
@@ -122,6 +131,22 @@ TEST_F(HitListTest, NoKindIsListedTwiceAfterARunOrAReset)
     ExpectRowsMatchBoxes();
     EXPECT_EQ(dlg->m_bRearm, 1) << "planting the change is the engine's";
     EXPECT_EQ(std::vector<int>(dlg->m_armedKinds, dlg->m_armedKinds + 6), std::vector<int>({0, 1, 0, 0, 1, 0}));
+    // Hits not yet shown on a call and a string; the calls go while paused:
+    // the call is counted without a row, the string's row shows its count.
+    const LONG callHits = m_kinds[1][4]->hits;
+    for (ListingRecord* hit : {m_kinds[1][4], m_kinds[4][6]}) {
+        dlg->m_pHitRecord = hit;
+        dlg->OnDebugReport();
+    }
+    Click(IDC_CALL);
+    ExpectRowsMatchBoxes();
+    dlg->ShowHits();
+    EXPECT_EQ(m_kinds[1][4]->hits, callHits + 1);
+    const ListingRecord* string = m_kinds[4][6];
+    EXPECT_EQ(Cells(string->row), "0|" + std::to_string(string->hits) + "|" + std::to_string(string->comp) + "|" +
+                                      string->addrText + "|" + string->text);
+    EXPECT_EQ(dlg->m_listHits.GetNextItem(-1, LVNI_SELECTED), string->row);
+    Click(IDC_CALL);
     // The run's stop empties the engine's record while the rows stay.
     dlg->m_bPauseOnStop = 0;
     std::fill(dlg->m_armedKinds, dlg->m_armedKinds + 6, 0);
@@ -158,10 +183,48 @@ TEST_F(HitListTest, EveryHeadingSortsByItsColumnAndRemovingAKindKeepsThatOrder)
             ClickHeading(column);
             EXPECT_EQ(Rows(), rows) << "a second click keeps the order";
             std::copy_if(rows.begin(), rows.end(), std::back_inserter(kept), [&](ListingRecord* r) { return KindIndex(r->kind) != kind; });
+            // The selection stays with its record, in view, through the removal and the next sort.
+            const ListingRecord* selected = kept[(kept.size() * 2) / 3];
+            dlg->m_listHits.SetItemState(selected->row, LVIS_SELECTED, LVIS_SELECTED);
+            dlg->m_listHits.EnsureVisible(0, FALSE);
             Click(kindBoxes[kind]);
             ExpectRowsMatchBoxes();
             EXPECT_EQ(Rows(), kept);
+            ExpectSelectedInView(selected);
+            const int next = (column + kind + 1) % 5;
+            std::stable_sort(kept.begin(), kept.end(), [&](ListingRecord* a, ListingRecord* b) { return !inOrder[next](*b, *a); });
+            dlg->m_listHits.EnsureVisible(0, FALSE);
+            ClickHeading(next);
+            ExpectRowsMatchBoxes();
+            EXPECT_EQ(Rows(), kept) << "sorted by " << next << ", equal rows in their order";
+            ExpectSelectedInView(selected);
         }
+}
+
+// A hit shows the counts of its row, scrolled into view and selected, also
+// after a reset: Comp only in compare mode. Rows are found by their Num.
+TEST_F(HitListTest, AHitShowsItsRowInViewWithItsCounts)
+{
+    Show({1, 1, 1, 1, 1});
+    for (int compare : {0, 1}) {
+        dlg->m_bCompareMode = compare;
+        dlg->ResetHitCounts();
+        for (int row : {RowCount() - 1, 0, RowCount() / 2}) {
+            ListingRecord* hit = RowRecord(row);
+            dlg->m_listHits.EnsureVisible(row < RowCount() / 3 ? RowCount() - 1 : 0, FALSE);
+            dlg->m_pHitRecord = hit;
+            dlg->m_nHitSeq = row + 100;
+            dlg->OnDebugReport();
+            dlg->ShowHits();
+            std::string comp = compare ? std::to_string(hit->comp) : "";
+            EXPECT_EQ(Cells(row), std::to_string(row + 100) + "|1|" + comp + "|" + hit->addrText + "|" + hit->text);
+            ExpectSelectedInView(hit);
+        }
+    }
+    // Typing finds the next row by its Num, as in a list that holds its texts.
+    dlg->m_listHits.SetItemState(0, LVIS_FOCUSED, LVIS_FOCUSED);
+    ::SendMessageA(Item(IDC_HIT_LIST), WM_CHAR, '1', 1);
+    EXPECT_EQ(dlg->m_listHits.GetNextItem(-1, LVNI_SELECTED), RowCount() / 2) << "the first Num from 1 after row 0";
 }
 
 TEST_F(HitListTest, ResetHitCountsClearsCountsAndKeepsShownHitsForComparisonInCompareMode)

@@ -67,12 +67,21 @@ TEST(WindowFramework, AModalRunEndsWithTheCloseAndUnbindsTheObject)
     EXPECT_EQ(closing.m_hWnd, (HWND)NULL);
 }
 
+// On a list that keeps its own texts: the hit list's come from its owner.
 TEST_F(FrameworkTest, ListTextsOfAnyLengthComeBackWhole)
 {
+    CListCtrl list;
+    list.Attach(::CreateWindowExA(0, WC_LISTVIEWA, "", WS_CHILD | LVS_REPORT, 0, 0, 99, 99, dlg->m_hWnd, NULL, NULL, NULL));
+    ASSERT_EQ(list.InsertColumn(0, "x"), 0);
     for (size_t length : {0u, 254u, 255u, 256u, 700u}) {
-        ASSERT_EQ(dlg->m_listHits.InsertItem(0, std::string(length, 'x').c_str(), 0), 0);
-        EXPECT_EQ(Cell(0, 0), std::string(length, 'x'));
+        std::string text(length, 'x');
+        LVITEMA item = {};
+        item.mask = LVIF_TEXT;
+        item.pszText = &text[0];
+        ASSERT_EQ(::SendMessageA(list.m_hWnd, LVM_INSERTITEMA, 0, reinterpret_cast<LPARAM>(&item)), 0);
+        EXPECT_EQ(list.GetItemText(0, 0).Str(), text);
     }
+    ::DestroyWindow(list.Detach());
 }
 
 LONG g_threadRuns;
