@@ -16,26 +16,9 @@
 #include "app/TracerDlg.h"
 #include "archive/HitArchive.h"
 #include "bench/BenchTarget.h"
+#include "bench/BenchUi.h"
 
 namespace {
-
-// Boxes are printed and answered; every file dialog picks the one archive.
-class BenchUi : public IUiSeam {
-public:
-    int MessageBox(HWND, LPCSTR text, LPCSTR caption, UINT) override
-    {
-        std::fprintf(stderr, "box [%s]: %s\n", caption, text);
-        ++boxes;
-        return IDNO;
-    }
-    BOOL FileDialog(BOOL, OPENFILENAMEA& ofn) override
-    {
-        lstrcpynA(ofn.lpstrFile, archive.c_str(), static_cast<int>(ofn.nMaxFile));
-        return TRUE;
-    }
-    std::string archive;
-    int boxes = 0;
-};
 
 void ListEveryKind(CTracerDlg& dlg)
 {
