@@ -148,7 +148,7 @@ void CCodeMap::JumpTable(uint32_t jumpRva, uint32_t tableVa, bool trusted, std::
         uint32_t entry = table + n * 4;
         const uint8_t* p = m_pe->At(entry, 4);
         CSpan* s = SpanOf(entry);
-        if (!p || (s && (entry + 4 > s->rva + s->size || s->state[entry - s->rva] == byteStart || s->state[entry - s->rva] == byteInside)))
+        if (!p || (s && (uint64_t(entry) + 4 > uint64_t(s->rva) + s->size || s->state[entry - s->rva] == byteStart || s->state[entry - s->rva] == byteInside)))
             break;
         uint32_t v = Get32(p);
         if (!m_pe->InImage(v) || !SpanOf(v - m_pe->m_imageBase))
@@ -190,7 +190,7 @@ bool CCodeMap::Walk(uint32_t start, bool trusted)
             size_t avail = 0;
             const uint8_t* p = m_pe->Span(rva, avail);
             bool ok = st == byteUnknown && p && !IsFill(p, std::min<size_t>(avail, s->rva + s->size - rva)) &&
-                      Decode(rva, step) && rva + step.len <= s->rva + s->size && (trusted || !step.odd);
+                      Decode(rva, step) && uint64_t(rva) + step.len <= uint64_t(s->rva) + s->size && (trusted || !step.odd);
             for (uint32_t k = 1; ok && k < step.len; ++k)
                 ok = s->state[rva + k - s->rva] == byteUnknown;
             if (!ok) {
@@ -254,9 +254,13 @@ void CCodeMap::Build(const CPeImage& pe, csh handle, cs_insn* insn)
     m_bFlow = pe.m_hasRelocTable || pe.m_hasUnwindData;
     if (!m_bFlow)
         return;
+    // A span never wraps past 4 GB, so every end computed from it holds.
     for (const CPeSection& s : pe.m_sections)
-        if (s.executable && s.loadedSize && !SpanOf(s.rva))
-            m_spans.push_back({s.rva, s.loadedSize, std::vector<uint8_t>(s.loadedSize, byteUnknown)});
+        if (s.executable && s.loadedSize && !SpanOf(s.rva)) {
+            uint32_t size = std::min<uint32_t>(s.loadedSize, 0xFFFFFFFFu - s.rva);
+            if (size)
+                m_spans.push_back({s.rva, size, std::vector<uint8_t>(size, byteUnknown)});
+        }
 
     // Known data first: the directories, the exception tables, and runs of three
     // or more relocated dwords (from the third on: the first two may end an instruction).
@@ -317,8 +321,9 @@ void CCodeMap::Build(const CPeImage& pe, csh handle, cs_insn* insn)
     // Functions that nothing names, outside the described ones: the frame setup
     // `push ebp; mov ebp, esp`, tried like the pointers above.
     for (CSpan& s : m_spans)
-        for (uint32_t a = s.rva; a + 3 <= s.rva + s.size; ++a) {
-            if (s.state[a - s.rva] != byteUnknown)
+        for (uint32_t off = 0; off + 3 <= s.size; ++off) {
+            const uint32_t a = s.rva + off;
+            if (s.state[off] != byteUnknown)
                 continue;
             const uint8_t* p = pe.At(a, 3);
             if (p && p[0] == 0x55 && ((p[1] == 0x89 && p[2] == 0xE5) || (p[1] == 0x8B && p[2] == 0xEC)) && !FunctionEnd(a))

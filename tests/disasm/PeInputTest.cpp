@@ -101,6 +101,20 @@ TEST(DamagedPe, EveryCutAndCorruptionKeepsTheRules)
     }
 }
 
+TEST(DamagedPe, ACodeSectionEndingPastFourGigabytesIsCutAtTheTop)
+{
+    // A section of two bytes at FFFFFFFD: its end wraps to 0 in 32 bits.
+    std::vector<uint8_t> bad = ReadFile(kPeDir + "/throws.exe");
+    const uint32_t pe = Get32(&bad[0x3C]), table = pe + 24 + (Get32(&bad[pe + 20]) & 0xFFFF);
+    for (uint32_t sh = table; sh + 40 <= bad.size(); sh += 40)
+        if (Get32(&bad[sh + 36]) & 0x20) { // the first code section
+            Put32(bad, sh + 8, 2);
+            Put32(bad, sh + 12, 0xFFFFFFFD);
+            break;
+        }
+    ExpectListingRules(ListingOf(bad, "wrap.exe"), "section at FFFFFFFD");
+}
+
 // Calls through the import address table name their import, also through a flat
 // cs: segment and by ordinal. Import tables in a code section (as old linkers merged
 // them), found without an address-table directory, are data, not code.
