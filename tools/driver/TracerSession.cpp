@@ -3,6 +3,7 @@
 #include <commctrl.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <iterator>
 #include <set>
 
@@ -112,6 +113,13 @@ TracerSession::~TracerSession()
 {
     if (m_process != nullptr)
         ::CloseHandle(m_process);
+}
+
+void TracerSession::SetTimeout(DWORD ms)
+{
+    const char* scale = getenv("KORVANE_TIME_SCALE");
+    const long factor = scale ? std::max(1L, strtol(scale, nullptr, 10)) : 1;
+    m_timeoutMs = DWORD(std::min<unsigned long long>(ms * (unsigned long long)factor, 0x7FFFFFFF));
 }
 
 DWORD TracerSession::Remaining() const

@@ -20,13 +20,14 @@ struct Failure : std::runtime_error {
 
 class TracerSession {
 public:
-    TracerSession() = default;
+    TracerSession() { SetTimeout(10000); }
     ~TracerSession();
     TracerSession(const TracerSession&) = delete;
     TracerSession& operator=(const TracerSession&) = delete;
 
-    // Time limit of each later wait, click and reply, from the step's start.
-    void SetTimeout(DWORD ms) { m_timeoutMs = ms; }
+    // Time limit of each later wait, click and reply, from the step's start;
+    // KORVANE_TIME_SCALE multiplies every limit on a slow (emulated) machine.
+    void SetTimeout(DWORD ms);
     DWORD Timeout() const { return m_timeoutMs; }
     // Starts the time limit of one step.
     void StartStep() { m_stepStart = ::GetTickCount(); }
@@ -93,7 +94,7 @@ private:
     HWND m_box = nullptr;
     HANDLE m_process = nullptr;
     std::map<ULONG_PTR, std::string> m_pending; // sent, not yet handled: what each was
-    DWORD m_timeoutMs = 10000;
+    DWORD m_timeoutMs = 0;
     DWORD m_stepStart = 0;
 };
 
