@@ -121,21 +121,20 @@ private:
     std::string CheckCell(const std::string& rowWord, const std::string& column, const std::string& expected)
     {
         RowSelector selector = ParseRow(rowWord);
-        int wanted = m_tracer.ColumnIndex(column);
-        std::vector<std::vector<std::string>> rows = m_tracer.Rows();
-        size_t row = 0;
+        int wanted = m_tracer.ColumnIndex(column), row = 0;
         if (selector.number > 0) {
-            if (static_cast<size_t>(selector.number) > rows.size())
-                return "the list has " + std::to_string(rows.size()) + " rows, no row " + std::to_string(selector.number);
-            row = static_cast<size_t>(selector.number - 1);
+            int count = m_tracer.RowCount();
+            if (selector.number > count)
+                return "the list has " + std::to_string(count) + " rows, no row " + std::to_string(selector.number);
+            row = selector.number - 1;
         } else {
-            int key = m_tracer.ColumnIndex(selector.column);
-            while (row < rows.size() && rows[row][key] != selector.value)
-                ++row;
-            if (row == rows.size())
+            std::vector<std::string> keys = m_tracer.Column(m_tracer.ColumnIndex(selector.column));
+            row = int(std::find(keys.begin(), keys.end(), selector.value) - keys.begin());
+            if (row == int(keys.size()))
                 return "no row has " + Quote(selector.value) + " under " + selector.column;
         }
-        return Same("row " + rowWord + " under " + column, rows[row][wanted], expected);
+        std::vector<std::string> cell = m_tracer.Column(wanted, row, 1);
+        return Same("row " + rowWord + " under " + column, cell.empty() ? "" : cell[0], expected);
     }
 
     static std::string CheckLine(const std::string& path, const std::string& expected)
@@ -164,9 +163,7 @@ private:
     std::string CheckColumn(const std::string& column, const std::vector<std::string>& files)
     {
         int index = m_tracer.ColumnIndex(column);
-        std::vector<std::string> cells, lines;
-        for (const auto& row : m_tracer.Rows())
-            cells.push_back(row[index]);
+        std::vector<std::string> cells = m_tracer.Column(index), lines;
         for (const std::string& file : files) {
             std::vector<std::string> more = FileLines(file);
             lines.insert(lines.end(), more.begin(), more.end());

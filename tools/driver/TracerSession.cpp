@@ -508,31 +508,40 @@ int TracerSession::RowCount() const
     return static_cast<int>(Ask(Control("list"), LVM_GETITEMCOUNT, 0, 0));
 }
 
-std::vector<std::vector<std::string>> TracerSession::Rows(int maxRows) const
+std::vector<std::string> TracerSession::Column(int column, int firstRow, int maxRows) const
 {
     HWND list = Control("list");
-    size_t columns = Headings().size();
-    int count = RowCount();
-    if (maxRows >= 0 && maxRows < count)
-        count = maxRows;
+    int end = RowCount();
+    if (maxRows >= 0 && maxRows < end - firstRow)
+        end = firstRow + maxRows;
     // One block for all cells: one text at a time, read back after each ask.
     RemoteBlock block(m_process, 256 + remoteTextMax);
+    std::vector<std::string> cells;
+    for (int row = firstRow; row < end; ++row) {
+        LVITEMA item = {};
+        item.iSubItem = column;
+        item.pszText = block.At(256);
+        item.cchTextMax = remoteTextMax;
+        block.Write(0, &item, sizeof item);
+        block.Write(256, "", 1);
+        Ask(list, LVM_GETITEMTEXTA, row, reinterpret_cast<LPARAM>(block.At(0)));
+        char text[remoteTextMax] = {};
+        block.Read(256, text, sizeof text - 1);
+        cells.push_back(text);
+    }
+    return cells;
+}
+
+std::vector<std::vector<std::string>> TracerSession::Rows(int maxRows) const
+{
+    // Column by column: every cross-process ask is slow, so the callers that
+    // need one column ask for that one alone.
     std::vector<std::vector<std::string>> rows;
-    for (int row = 0; row < count; ++row) {
-        std::vector<std::string> cells;
-        for (size_t column = 0; column < columns; ++column) {
-            LVITEMA item = {};
-            item.iSubItem = static_cast<int>(column);
-            item.pszText = block.At(256);
-            item.cchTextMax = remoteTextMax;
-            block.Write(0, &item, sizeof item);
-            block.Write(256, "", 1);
-            Ask(list, LVM_GETITEMTEXTA, row, reinterpret_cast<LPARAM>(block.At(0)));
-            char text[remoteTextMax] = {};
-            block.Read(256, text, sizeof text - 1);
-            cells.push_back(text);
-        }
-        rows.push_back(cells);
+    for (size_t column = 0, columns = Headings().size(); column < columns; ++column) {
+        std::vector<std::string> cells = Column(int(column), 0, maxRows);
+        rows.resize(cells.size());
+        for (size_t row = 0; row < cells.size(); ++row)
+            rows[row].push_back(cells[row]);
     }
     return rows;
 }

@@ -75,6 +75,8 @@ public:
     std::vector<std::string> Headings() const;
     // The hit list's cells, row by row; at most maxRows rows (-1: all).
     std::vector<std::vector<std::string>> Rows(int maxRows = -1) const;
+    // One column's cells from firstRow on, at most maxRows of them (-1: all).
+    std::vector<std::string> Column(int column, int firstRow = 0, int maxRows = -1) const;
     int RowCount() const;
     int ColumnIndex(const std::string& heading) const; // fails for an unknown heading
 
