@@ -153,6 +153,10 @@ TEST_F(TraceCommandsTest, EachCommandLeadsToTheStateOfTheTable)
             else
                 Click(steps[i].first);
             ExpectState(steps[i].second, name + std::to_string(i));
+            // A detached target keeps its listing and rows for the next "Run File".
+            if (steps[i].second == kDetached || steps[i].second == kDetachedCompare) {
+                EXPECT_EQ(Loaded(), "ss|4|+++") << name << i;
+            }
         }
     };
     std::ofstream(m_targets + "\\tool.bin", std::ios::binary) << std::string(600, 'x'); // no program: no listing

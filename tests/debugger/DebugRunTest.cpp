@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -26,13 +25,6 @@ std::string Result(const std::string& file)
 {
     std::ifstream in(kTargets + "\\" + file, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-// A "name=hex" value of a target's results.
-DWORD Hex(const std::string& text, const std::string& name)
-{
-    size_t at = text.find(name + "=");
-    return at == std::string::npos ? 0 : std::stoul(text.substr(at + name.size() + 1), nullptr, 16);
 }
 
 // The target run without the tracer, from its folder: its exit code.
@@ -112,19 +104,6 @@ protected:
             },
             ms));
     }
-    // The one call site of a function.
-    ListingRecord* CallTo(DWORD callee)
-    {
-        char text[32];
-        std::snprintf(text, sizeof text, "call %08lX", static_cast<unsigned long>(callee));
-        std::vector<ListingRecord*> sites;
-        Each(dlg->m_mapCall, [&](void*, ListingRecord* call) {
-            if (_stricmp(call->text, text) == 0)
-                sites.push_back(call);
-        });
-        EXPECT_EQ(sites.size(), 1u) << text;
-        return sites.empty() ? nullptr : sites[0];
-    }
     // The boxes shown since the last call, as "[caption: first line]".
     std::string NewBoxes()
     {
@@ -176,58 +155,6 @@ protected:
     size_t m_boxesSeen = 0;
 };
 
-// The counting rule on a run, the next run compared with it, and the whole
-// loop of the archives: the first run saved, replayed over the second, loaded.
-TEST_F(DebugRunTest, CountsComparedRunsAndArchivesOfThem)
-{
-    const std::string archive = kWork + "\\start\\AR\\first.ar";
-    ::DeleteFileA(archive.c_str());
-    Attach("counts.exe", "cjs"); // the start address's jump, and every loop's
-    Start("counts.txt");
-    RunToEnd();
-    const std::string results = Result("counts.txt");
-    ListingRecord *alpha = CallTo(Hex(results, "alpha")), *beta = CallTo(Hex(results, "beta")),
-                  *gamma = CallTo(Hex(results, "gamma")), *helper = CallTo(Hex(results, "helper"));
-    void* start = nullptr;
-    dlg->m_mapJmp.Lookup(reinterpret_cast<void*>(uintptr_t(g_entryAddress)), start);
-    ASSERT_TRUE(alpha && beta && gamma && helper && start) << results;
-    // Alternating calls count every pass, and so does a call that shares its
-    // loop with the loop's jump; the call in the TLS callback, run before the
-    // start address, and the jump at the start address count once. Num is the
-    // run-wide number of each point's latest hit.
-    const ListingRecord* entry = static_cast<ListingRecord*>(start);
-    EXPECT_EQ(std::to_string(alpha->hits) + " " + std::to_string(beta->hits) + " " + std::to_string(gamma->hits) +
-                  " " + std::to_string(helper->hits) + " " + std::to_string(entry->hits),
-              "100 100 50 1 1");
-    EXPECT_TRUE(helper->num < entry->num && entry->num < alpha->num && alpha->num < beta->num && beta->num < gamma->num);
-    EXPECT_EQ(Cell(alpha->row, 0) + "|" + Cell(alpha->row, 1), std::to_string(alpha->num) + "|100");
-    ui.ChooseFile(archive);
-    Click(IDC_SAVE_BUTTON);
-
-    // "Run File": Comp counts down from the previous hits, below 0 where this
-    // run hits more often. Without the jumps, gamma is alone in its loop.
-    Tick("cs");
-    Start("counts.txt 130");
-    RunToEnd();
-    EXPECT_EQ(alpha->hits, 130);
-    EXPECT_EQ(gamma->hits, 1);
-    EXPECT_EQ(Cell(alpha->row, 2) + " " + Cell(gamma->row, 2) + " " + std::to_string(helper->comp), "-30 49 0");
-
-    // The first run replayed over the second: as if it had just happened.
-    ui.ChooseFile(archive);
-    Click(IDC_ARCHIVE_BUTTON); // "Run Archive"
-    EXPECT_EQ(Cell(alpha->row, 1) + "|" + Cell(alpha->row, 2), "100|30");
-    ExpectState(kEnded, "after the replay");
-    // And loaded back after "Remove All" (its save question answered No).
-    Click(IDC_CANCEL_BUTTON);
-    ui.ChooseFile(archive);
-    Click(IDC_ARCHIVE_BUTTON); // "Load Archive"
-    alpha = CallTo(Hex(results, "alpha"));
-    ASSERT_NE(alpha, nullptr);
-    EXPECT_EQ(Cell(alpha->row, 1) + "|" + Cell(alpha->row, 2), "100|0");
-    ExpectState(kEnded, "after the load");
-}
-
 // Every target, traced with all five kinds at full speed, writes what it
 // writes untraced and exits with the same code. The program's own exceptions
 // reach its own handlers; the named ones are shown on the way.
@@ -251,48 +178,6 @@ TEST_F(DebugRunTest, EveryTargetBehavesAsUntraced)
         EXPECT_EQ(code, Untraced(c.target, c.arguments));
         EXPECT_EQ(Result("out.txt"), traced);
     }
-}
-
-TEST_F(DebugRunTest, AnExceptionIsShownWithTheRegistersAndThePauseHoldsUntilContinue)
-{
-    Attach("faults.exe", "cs");
-    Start("out.txt handled");
-    ASSERT_TRUE(WaitFor([&] { return !ui.MessageBoxes().empty(); }));
-    ScriptedUi::MessageBoxCall box = ui.MessageBoxes().at(0);
-    EXPECT_EQ(box.caption + "|" + std::to_string(box.type), "Korvane - Exception Breakpoint!|4144");
-    EXPECT_EQ(box.owner, dlg->m_hWnd);
-    ExpectState(kPaused, "paused by the report");
-    EXPECT_TRUE(Quiet(500)) << "the debuggee waits";
-    Click(IDC_MAIN_BUTTON); // "Continue ..."
-    RunToEnd();
-    // Its handler ran; the box had the faulting thread's registers.
-    std::string results = Result("out.txt");
-    EXPECT_NE(results.find("handled=1"), std::string::npos) << results;
-    char eip[32];
-    std::snprintf(eip, sizeof eip, "\nEIP  = %08lX\n", static_cast<unsigned long>(Hex(results, "fault")));
-    EXPECT_NE(box.text.find(eip), std::string::npos) << box.text;
-    EXPECT_EQ(box.text.find("STATUS_ACCESS_VIOLATION\nEAX = "), 0u);
-
-    // Unhandled: shown at its first and at its last chance; then the system
-    // ends the program with the exception's code, which is no abnormal end.
-    NewBoxes();
-    Start("out.txt unhandled");
-    RunToEnd();
-    EXPECT_EQ(NewBoxes(), kAv + kAv);
-    EXPECT_EQ(g_dwExitCode, 0xC0000005);
-
-    // A target that cannot be started: the launch's box, and the window back.
-    // (A name of its own: a bare name is looked for in the test program's
-    // folder first, where faults.exe is.)
-    const std::string vanishing = kTargets + "\\vanishing.exe";
-    ASSERT_TRUE(::CopyFileA((kTargets + "\\faults.exe").c_str(), vanishing.c_str(), FALSE));
-    Attach("vanishing.exe", "cs");
-    ASSERT_TRUE(::DeleteFileA(vanishing.c_str()));
-    NewBoxes();
-    Start("two words");
-    RunToEnd();
-    EXPECT_EQ(NewBoxes(), "[Could not create the debug process: [ \"vanishing.exe\" two words ]]");
-    ExpectState(kEnded, "after a launch that failed");
 }
 
 // The run's states with a target that runs until it is stopped.
