@@ -79,12 +79,12 @@ EXPECTED=$(winpath "$work/expected")
 EXPECTED_REBUILT=$(winpath "$work/expected rebuilt")
 FAULT_EIP=$fault
 WORK=$(winpath "$work")
-for name in throws codedata; do
-  upper=${name^^}
-  printf -v "$upper" '%s' "$(winpath "$work/code data/$name.exe")"
-  printf -v "${upper}_OUT" '%s' "$(winpath "$work/code data/$name.out")"
-  printf -v "${upper}_UNTRACED" '%s' "$(winpath "$work/code data untraced/$name.exe")"
-  printf -v "${upper}_UNTRACED_OUT" '%s' "$(winpath "$work/code data untraced/$name.out")"
+for program in throws codedata; do
+  upper=${program^^}
+  printf -v "$upper" '%s' "$(winpath "$work/code data/$program.exe")"
+  printf -v "${upper}_OUT" '%s' "$(winpath "$work/code data/$program.out")"
+  printf -v "${upper}_UNTRACED" '%s' "$(winpath "$work/code data untraced/$program.exe")"
+  printf -v "${upper}_UNTRACED_OUT" '%s' "$(winpath "$work/code data untraced/$program.out")"
 done
 
 start=$(date +%s%N)
