@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <functional>
 #include <memory>
@@ -143,9 +145,12 @@ protected:
         return is;
     }
     void ExpectState(const std::string& want, const std::string& where) { EXPECT_EQ(State(), want) << where; }
-    // Pumps the window's messages until `done` holds; false after `ms`.
+    // Pumps the window's messages until `done` holds; false after `ms`, times
+    // KORVANE_TIME_SCALE on a slow (emulated) machine.
     bool WaitFor(const std::function<bool()>& done, DWORD ms = 60000)
     {
+        static const DWORD scale = std::getenv("KORVANE_TIME_SCALE") ? std::max(1, std::atoi(std::getenv("KORVANE_TIME_SCALE"))) : 1;
+        ms *= scale;
         for (DWORD start = ::GetTickCount(); !done(); ::Sleep(2)) {
             PumpMessages();
             if (::GetTickCount() - start > ms)
