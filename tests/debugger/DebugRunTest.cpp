@@ -364,12 +364,14 @@ TEST_F(DebugRunTest, TheAttachedFileRunsAndHoldsNoHandleOfTheTracer)
 
 // As on Windows, which loads a program marked DYNAMIC_BASE elsewhere than its
 // listing says: the listing made of a copy moved to another base (its
-// relocations applied, so that only its addresses differ), kept as the target's. Call and Jmp count exactly as in an ordinary run, at
-// the same listing offsets, and the program writes and ends the same.
+// relocations applied, so that only its addresses differ), kept as the
+// target's. Call and Jmp count exactly as in an ordinary run, at the same
+// listing offsets, and the program writes and ends the same: no box shown.
 TEST_F(DebugRunTest, AListingMadeForAnotherBaseCountsAsAnOrdinaryRun)
 {
     auto counts = [&](std::map<long, int>& hits, std::string& output) {
         Attach("counts.exe", "cj");
+        NewBoxes(); // the save question of the "Remove All" before
         Start("counts.txt 40");
         RunToEnd();
         Each(dlg->m_mapAll, [&](void*, ListingRecord* record) {
