@@ -96,13 +96,9 @@ public:
                 return FALSE; // the wait timed out while the program ran
             }
         }
-        if (m_repeatFrom < m_script.size()) {
-            m_clock += dwMilliseconds; // a program looping without events
-            return FALSE;
-        }
+        m_clock += dwMilliseconds; // a program looping without events, or idle
         // The script has run out: the program idles; a test that never ends it fails.
-        m_clock += dwMilliseconds;
-        if (++m_idle > 20) {
+        if (m_repeatFrom >= m_script.size() && ++m_idle > 20) {
             faults.push_back("the run did not end");
             m_script.clear();
             m_next = 0;
