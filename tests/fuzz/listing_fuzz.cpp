@@ -2,7 +2,7 @@
 // file it now is; and the same bytes walked as if they had been converted
 // before. Every map entry must point at a record inside the buffer that carries
 // the entry's address and whose text ends in its zero within the record, and
-// the conversion and the re-index must agree.
+// the conversion and the re-index must agree, the re-index changing no byte.
 #include <cstdint>
 #include <cstdlib>
 
@@ -26,12 +26,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const Snapshot converted = SnapshotOf(maps, listing);
     Require(IsConvertedListing(listing.data(), static_cast<DWORD>(size)));
 
-    DWORD convertedBase = maps.m_dwListingBase;
+    const DWORD convertedBase = maps.m_dwListingBase;
+    const Bytes before = listing; // walked again, it keeps every byte
     maps.RemoveAllPoints();
     int nCorrupt = -1;
     int nIndexed = IndexListing(listing.data(), static_cast<DWORD>(size), maps, &nCorrupt);
     Require(nCorrupt == 0 && nIndexed == nConverted && maps.m_dwListingBase == convertedBase);
-    Require(MapsFault(maps, listing).empty() && SnapshotOf(maps, listing) == converted);
+    Require(MapsFault(maps, listing).empty() && SnapshotOf(maps, listing) == converted && listing == before);
 
     maps.RemoveAllPoints();
     IndexListing(raw.data(), static_cast<DWORD>(size), maps, &nCorrupt);
