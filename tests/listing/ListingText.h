@@ -68,8 +68,9 @@ inline std::string MapsFault(CPointMaps& maps, const Bytes& view)
             const ListingRecord* rec = reinterpret_cast<const ListingRecord*>(&view[at]);
             if (rec->len < 35 || at + rec->len >= size || !std::memchr(rec->text, 0, rec->len - 34u))
                 return entry + ": its text runs past it";
+            // The kind by its letter: the maps' own order is what is checked.
             const int kind = KindIndex(rec->kind);
-            if (rec->addr != addr || kind < 0 || (index < 5 && kind != index))
+            if (rec->addr != addr || kind < 0 || (index < 5 && rec->kind != BYTE("CcJjs"[index])))
                 return entry + ": another address or kind";
             void* value = nullptr;
             CMapPtrToPtr& other = index < 5 ? maps.m_mapAll : maps.KindMap(kind);
