@@ -464,23 +464,17 @@ TEST_F(EngineTest, PauseContinueAndCancelFromAnotherThreadNeverHang)
     fake.Repeat();
     fake.Exec(kMain, {A, Plain, B});
     std::future<int> run = std::async(std::launch::async, [&] { return CDebugEngine(state, maps, fake).Run(); });
-    // Until `done`, taking every report as the window does; false after the bound.
-    auto within = [&](const std::function<bool()>& done) {
-        for (auto end = steady_clock::now() + seconds(10); steady_clock::now() < end;) {
-            if (state.m_bReportPending)
-                state.ReleaseReport();
-            if (done())
-                return true;
-            std::this_thread::yield();
-        }
-        return false;
-    };
     std::mt19937 random(std::random_device{}());
     const int cancelAt = 2000 + int(random() % 2000);
     std::string hung; // what never came
+    // Until `done`, taking every report as the window does; what never came is noted after the bound.
     auto expect = [&](const std::function<bool()>& done, const std::string& what) {
-        if (hung.empty() && !within(done))
-            hung = what;
+        for (auto end = steady_clock::now() + seconds(10); hung.empty() && !done(); std::this_thread::yield()) {
+            if (state.m_bReportPending)
+                state.ReleaseReport();
+            if (steady_clock::now() > end)
+                hung = what;
+        }
     };
     for (int round = 0; round <= cancelAt && hung.empty(); ++round) {
         const std::string at = ", round " + std::to_string(round);
@@ -490,10 +484,7 @@ TEST_F(EngineTest, PauseContinueAndCancelFromAnotherThreadNeverHang)
             expect([&] { return state.m_bPaused != 0; }, "the run never paused" + at);
         for (unsigned spin = random() % 2 ? 0 : random() % 64; spin > 0; --spin)
             std::this_thread::yield();
-        if (round == cancelAt)
-            state.RequestEnd();
-        else
-            state.RequestContinue();
+        (round == cancelAt) ? state.RequestEnd() : state.RequestContinue();
         expect([&] { return state.m_bPaused == 0; }, "a pause never ended" + at);
     }
     expect([&] { return run.wait_for(seconds(0)) == std::future_status::ready; }, "the cancel never ended the run");

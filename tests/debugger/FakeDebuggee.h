@@ -28,8 +28,8 @@ public:
     // --- the program ---
     void Map(DWORD address, const std::vector<BYTE>& bytes)
     {
-        for (size_t i = 0; i < bytes.size(); ++i)
-            image[address + DWORD(i)] = memory[address + DWORD(i)] = bytes[i];
+        for (DWORD i = 0; i < bytes.size(); ++i)
+            image[address + i] = memory[address + i] = bytes[i];
     }
     // Creations and DLLs come with a file handle to be closed.
     // The image at `base` (0: the system does not tell).
@@ -44,10 +44,7 @@ public:
     void ExitThread(DWORD tid) { Event(EXIT_THREAD_DEBUG_EVENT, kTarget, tid, 0, 0); }
     void ExitProcess(DWORD pid = kTarget) { Event(EXIT_PROCESS_DEBUG_EVENT, pid, pid == kTarget ? kMain : 50, 0, 0); }
     // An exception the program raises at `address` (a breakpoint reported one past it).
-    void Raise(DWORD code, DWORD address, DWORD tid = kMain, DWORD pid = kTarget)
-    {
-        Event(EXCEPTION_DEBUG_EVENT, pid, tid, code, address);
-    }
+    void Raise(DWORD code, DWORD address, DWORD tid = kMain, DWORD pid = kTarget) { Event(EXCEPTION_DEBUG_EVENT, pid, tid, code, address); }
     // The thread executes the instruction at each address in turn (a step without an event code).
     void Exec(DWORD tid, std::initializer_list<DWORD> addresses)
     {
@@ -99,13 +96,9 @@ public:
                 return FALSE; // the wait timed out while the program ran
             }
         }
-        if (m_repeatFrom < m_script.size()) {
-            m_clock += dwMilliseconds; // a program looping without events
-            return FALSE;
-        }
+        m_clock += dwMilliseconds; // a program looping without events, or idle
         // The script has run out: the program idles; a test that never ends it fails.
-        m_clock += dwMilliseconds;
-        if (++m_idle > 20) {
+        if (m_repeatFrom >= m_script.size() && ++m_idle > 20) {
             faults.push_back("the run did not end");
             m_script.clear();
             m_next = 0;
@@ -137,21 +130,16 @@ public:
     }
     BOOL ReadMemory(HANDLE hProcess, DWORD address, void* buffer, DWORD size) override
     {
-        Touch(hProcess, "read another process");
-        for (DWORD i = 0; i < size; ++i) {
-            auto at = memory.find(address + i);
-            if (at == memory.end() || unreadable.count((address + i) / 4096))
-                return FALSE;
-            static_cast<BYTE*>(buffer)[i] = at->second;
-        }
+        if (!Touch(hProcess, "read another process", address, size, true))
+            return FALSE;
+        for (DWORD i = 0; i < size; ++i)
+            static_cast<BYTE*>(buffer)[i] = memory[address + i];
         return TRUE;
     }
     BOOL WriteMemory(HANDLE hProcess, DWORD address, const void* buffer, DWORD size) override
     {
-        Touch(hProcess, "wrote another process");
-        for (DWORD i = 0; i < size; ++i)
-            if (!memory.count(address + i))
-                return FALSE;
+        if (!Touch(hProcess, "wrote another process", address, size, false))
+            return FALSE;
         for (DWORD i = 0; i < size; ++i)
             memory[address + i] = static_cast<const BYTE*>(buffer)[i];
         return TRUE;
@@ -251,20 +239,16 @@ public:
 private:
     static HANDLE Handle(DWORD n) { return reinterpret_cast<HANDLE>(static_cast<uintptr_t>(n)); }
     static DWORD Id(HANDLE thread) { return static_cast<DWORD>(reinterpret_cast<uintptr_t>(thread) - 0x5000); }
+    static DebugEvent Made(DWORD code, DWORD pid, DWORD tid, DWORD exception, DWORD address, HANDLE file = nullptr)
+    {
+        DebugEvent e = {code, pid, tid, exception, 0, 1, file, Handle(0x1000 + pid), Handle(0x5000 + tid), 0, 0, 0};
+        (code == CREATE_PROCESS_DEBUG_EVENT ? e.dwStartAddress : e.dwExceptionAddress) = address;
+        return e;
+    }
     void Event(DWORD code, DWORD pid, DWORD tid, DWORD exception, DWORD address)
     {
-        DebugEvent e = {};
-        e.dwDebugEventCode = code;
-        e.dwProcessId = pid;
-        e.dwThreadId = tid;
-        e.dwExceptionCode = exception;
-        e.dwFirstChance = 1;
-        if (code == CREATE_PROCESS_DEBUG_EVENT || code == LOAD_DLL_DEBUG_EVENT)
-            e.hFile = Handle(0x9000 + DWORD(m_script.size()));
-        e.hProcess = Handle(0x1000 + pid);
-        e.hThread = Handle(0x5000 + tid);
-        (code == CREATE_PROCESS_DEBUG_EVENT ? e.dwStartAddress : e.dwExceptionAddress) = address;
-        m_script.push_back(e);
+        const bool file = code == CREATE_PROCESS_DEBUG_EVENT || code == LOAD_DLL_DEBUG_EVENT;
+        m_script.push_back(Made(code, pid, tid, exception, address, file ? Handle(0x9000 + DWORD(m_script.size())) : nullptr));
     }
     // Runs one instruction of a thread; TRUE when it raised a breakpoint.
     bool Execute(DWORD tid, DWORD address, bool rerun, DebugEvent& event)
@@ -274,16 +258,7 @@ private:
             faults.push_back("executed unmapped code");
         } else if (at->second == 0xCC) {
             m_exec = {tid, address, rerun};
-            event = {};
-            event.dwDebugEventCode = EXCEPTION_DEBUG_EVENT;
-            event.dwProcessId = kTarget;
-            event.dwThreadId = tid;
-            event.dwExceptionCode = EXCEPTION_BREAKPOINT;
-            event.dwExceptionAddress = address;
-            event.dwFirstChance = 1;
-            event.hProcess = Handle(0x1000 + kTarget);
-            event.hThread = Handle(0x5000 + tid);
-            return Deliver(event);
+            return Deliver(event = Made(EXCEPTION_DEBUG_EVENT, kTarget, tid, EXCEPTION_BREAKPOINT, address));
         } else if (at->second != image[at->first]) {
             faults.push_back("ran a changed instruction");
         } else {
@@ -306,11 +281,16 @@ private:
         m_waiting = true;
         return TRUE;
     }
-    void Touch(HANDLE hProcess, const char* fault)
+    // Counts a memory call; whether every byte is mapped (and, to be read, readable).
+    bool Touch(HANDLE hProcess, const char* fault, DWORD address, DWORD size, bool read)
     {
         ++memoryCalls;
         if (hProcess != Handle(0x1000 + kTarget))
             faults.push_back(fault);
+        for (DWORD i = 0; i < size; ++i)
+            if (!memory.count(address + i) || (read && unreadable.count((address + i) / 4096)))
+                return false;
+        return true;
     }
 
     struct Running {

@@ -133,10 +133,6 @@ TEST(StringReferences, OnlyTerminatedTextAndNeverPastTheLineLimit)
     }
 }
 
-} // namespace
-
-namespace {
-
 // The exception tables of the C++ program, where its linker map puts them
 // (inside .text): each listed whole as data, from the unwind data's pointers
 // and the tables' own headers, up to at most the alignment after each.

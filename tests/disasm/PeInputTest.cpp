@@ -52,23 +52,11 @@ TEST(DamagedPe, EveryCutAndCorruptionKeepsTheRules)
         EXPECT_EQ(text.size() >= 500, stats.isPe) << n; // a PE's listing must be one the tracer accepts
         ExpectListingRules(text, "cut at " + std::to_string(n));
     }
-    // Random damage to the headers, the section table and the import tables
-    // (.idata, which tiny.exe has at 0800 in the file).
+    // Damage to the unwind data of the C++ program and to the exception tables it
+    // points to: fewer functions and tables, all inside the image, no read outside
+    // the file. (Damage anywhere else is the fuzz target's.)
     std::mt19937 rng(11);
     const uint32_t nasty[] = {0, 0xFFFFFFFF, 0x7FFFFFFF, 0x80000000, 0x1000, 0xFFFFF000, 0x10};
-    for (int round = 0; round < 3000 && !HasFailure(); ++round) {
-        std::vector<uint8_t> bad = kTiny;
-        for (int e = 0, edits = 1 + int(rng() % 4); e < edits; ++e) {
-            size_t at = rng() % (0x200 + 0xC8), spot = at < 0x200 ? at : at - 0x200 + 0x800;
-            if (rng() % 2)
-                Put32(bad, spot, nasty[rng() % 7]);
-            else
-                bad[spot] = uint8_t(rng());
-        }
-        ExpectListingRules(ListingOf(bad, "bad.exe"), "round " + std::to_string(round));
-    }
-    // Damage to the unwind data of the C++ program and to the exception tables it
-    // points to: fewer functions and tables, all inside the image, no read outside the file.
     const std::vector<uint8_t> cpp = ReadFile(kPeDir + "/throws.exe");
     CPeImage whole;
     ASSERT_TRUE(whole.Parse(cpp.data(), cpp.size()) && whole.m_functions.size() > 100 && !whole.m_landingPads.empty());

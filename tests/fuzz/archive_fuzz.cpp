@@ -4,16 +4,12 @@
 // may change; every other byte of the listing stays as converted.
 #include <unistd.h>
 
-#include <algorithm>
-#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <filesystem>
-#include <string>
-#include <vector>
 
 #include "archive/HitArchive.h"
+#include "tests/listing/ListingText.h"
 
 namespace {
 
@@ -24,20 +20,12 @@ void Require(bool condition)
 }
 
 // Six points in m_mapAll (a string that shares a call's address replaces it there).
-std::vector<char> ListingText()
+Bytes ListingText()
 {
-    const char* const lines[][2] = {
-        {":00401000 E8FB000000", "call 00401100"}, {":00401005 6800304000", "push 00403000"}, {"", "\"hello\""},
-        {":0040100A FF2504204000", "jmp dword ptr [00402004]"}, {":00401010 7502", "jne 00401014"},
-        {":00401012 FF1504204000", "call dword ptr [00402004]"}, {":00401018 E8E3000000", "call 00401100"},
-        {"", "\"shared\""}};
-    std::string text = "\r\n";
-    for (const auto& line : lines) {
-        // Columns 0 to 33, the string-data mark at column 23, the text from column 34.
-        std::string columns = *line[0] ? line[0] : std::string(23, ' ') + "StringRef: ";
-        text += columns + std::string(34 - columns.size(), ' ') + line[1] + "\r\n";
-    }
-    return std::vector<char>(text.begin(), text.end());
+    return ToBytes(Listing({CodeLine("00401000", "E8FB000000", "call 00401100"), CodeLine("00401005", "6800304000", "push 00403000"),
+                            StrLine("\"hello\""), CodeLine("0040100A", "FF2504204000", "jmp dword ptr [00402004]"),
+                            CodeLine("00401010", "7502", "jne 00401014"), CodeLine("00401012", "FF1504204000", "call dword ptr [00402004]"),
+                            CodeLine("00401018", "E8E3000000", "call 00401100"), StrLine("\"shared\"")}));
 }
 
 // Where each input is written, to be read through CFile (in memory where the
@@ -54,7 +42,7 @@ struct ScratchFile {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     static const ScratchFile scratch;
-    static std::vector<char> view = ListingText(), original;
+    static Bytes view = ListingText(), original;
     static CPointMaps maps;
     static std::vector<bool> countByte(view.size()); // the bytes a restore or replay may write
     if (original.empty()) {

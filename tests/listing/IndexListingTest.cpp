@@ -1,40 +1,8 @@
+// A walk of listings converted earlier, damaged ones too. That a walk of any
+// listing just converted gives the conversion's maps is the fuzz target's rule.
 #include "tests/listing/ListingTestSupport.h"
 
 namespace {
-
-// Every kind, strings after a point and after no point, and a cut line.
-const std::string sample = Listing({
-    "Disassembly of prog.exe",
-    CodeLine("00401000", "FF15E0404000", "call dword ptr [004040E0]"),
-    StrLine("\"hello\""),
-    CodeLine("00401006", "6810204000", "push 00402010"),
-    StrLine("\"pushed\""),
-    CodeLine("0040100B", "E8F0FFFFFF", "call 00401000"),
-    CodeLine("00401010", "FF2500204000", "jmp dword ptr [00402000]") + std::string(280, '#'),
-    CodeLine("00401016", "7405", "je 0040101D"),
-    StrLine("\"tail\""),
-});
-
-// Any cut of a listing converts inside the file; re-indexing the result gives
-// the same maps and changes no byte.
-TEST(IndexListing, GivesTheMapsOfTheConversionAtEveryCut)
-{
-    for (size_t n = 0; n <= sample.size() && !HasFailure(); ++n) {
-        SCOPED_TRACE(n);
-        Converted c(sample.substr(0, n));
-        Snapshot converted = SnapshotOf(c.maps, c.view);
-        Bytes before = c.view;
-        c.maps.RemoveAllPoints();
-        EXPECT_EQ(SnapshotOf(c.maps, c.view), Snapshot(6));
-        int nCorrupt = -1;
-        EXPECT_EQ(IndexListing(c.view.data(), static_cast<DWORD>(n), c.maps, &nCorrupt), c.nPoints);
-        EXPECT_EQ(nCorrupt, 0);
-        EXPECT_EQ(SnapshotOf(c.maps, c.view), converted);
-        EXPECT_EQ(c.view, before);
-        // The whole sample has entries in all six maps.
-        EXPECT_TRUE(n < sample.size() || std::none_of(converted.begin(), converted.end(), [](auto& map) { return map.empty(); }));
-    }
-}
 
 // A record as the conversion writes it, at address 0, with what a run leaves in savedByte, row, num, hits and comp.
 std::string StoredRecord(char kind, const std::string& text)
