@@ -74,6 +74,13 @@ private:
     std::vector<FileDialogCall> m_dialogs;
 };
 
+// KORVANE_TIME_SCALE: how many times longer a slow (emulated) machine takes.
+inline DWORD TimeScale()
+{
+    const char* scale = std::getenv("KORVANE_TIME_SCALE");
+    return scale ? DWORD(std::max(1, std::atoi(scale))) : 1;
+}
+
 // Handles everything posted to this thread's windows so far.
 inline void PumpMessages()
 {
@@ -149,8 +156,7 @@ protected:
     // KORVANE_TIME_SCALE on a slow (emulated) machine.
     bool WaitFor(const std::function<bool()>& done, DWORD ms = 60000)
     {
-        static const DWORD scale = std::getenv("KORVANE_TIME_SCALE") ? std::max(1, std::atoi(std::getenv("KORVANE_TIME_SCALE"))) : 1;
-        ms *= scale;
+        ms *= TimeScale();
         for (DWORD start = ::GetTickCount(); !done(); ::Sleep(2)) {
             PumpMessages();
             if (::GetTickCount() - start > ms)
