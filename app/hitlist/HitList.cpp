@@ -28,6 +28,12 @@ static bool SortByText(std::vector<CTracerDlg::HitRow>& rows)
     std::vector<BYTE> keys, key(256);
     std::vector<UINT> starts; // row i's key is keys[starts[i]] up to starts[i + 1]
     starts.reserve(rows.size() + 1);
+    // Room for about a key per row (two bytes a character and a few more): the
+    // keys rarely outgrow it, and a sort takes little memory beyond them.
+    size_t room = 0;
+    for (const CTracerDlg::HitRow& row : rows)
+        room += 2 * std::strlen(row.record->text) + 6;
+    keys.reserve(room);
     for (const CTracerDlg::HitRow& row : rows) {
         int size;
         while ((size = ::LCMapStringA(locale, LCMAP_SORTKEY | NORM_IGNORECASE, row.record->text, -1,
@@ -49,6 +55,9 @@ static bool SortByText(std::vector<CTracerDlg::HitRow>& rows)
         const int c = std::memcmp(&keys[starts[a]], &keys[starts[b]], std::min(lengthA, lengthB));
         return c < 0 || (c == 0 && lengthA < lengthB);
     });
+    // Freed before the rows are copied, to keep the sort's peak low.
+    std::vector<BYTE>().swap(keys);
+    std::vector<UINT>().swap(starts);
     std::vector<CTracerDlg::HitRow> sorted;
     sorted.reserve(rows.size());
     for (UINT i : order)
