@@ -99,6 +99,8 @@ public:
     explicit AnswerProbe(HWND window) : m_window(window)
     {
         m_thread = ::CreateThread(NULL, 0, Run, this, 0, NULL);
+        // The thread's own memory, allocated as it sends, is then in the baseline.
+        AnswerUntil([&] { return m_answers >= 2; });
     }
     ~AnswerProbe()
     {
