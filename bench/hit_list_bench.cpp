@@ -7,7 +7,8 @@
 // "Run Archive" at pacing 0 and "Remove All"; then the peak of the process's
 // working set beyond where it started and the mapped listing, per point. Each operation is printed
 // for both targets with the ratio 250k/44k: about 5.7 is linear, about 6.6
-// n log n, about 32 quadratic.
+// n log n, about 32 quadratic. Beside each time, the longest another thread
+// waited for the window to answer a message during the operation.
 //
 //   hit_list_bench.exe [rounds [work folder]]
 #include <windows.h>
@@ -90,6 +91,62 @@ void Paint(CTracerDlg& dlg)
     }
 }
 
+// Another thread sends the window one message after the other; the longest
+// wait for an answer during an operation is how long input would wait. One
+// thread for all operations, started before the memory baseline is taken.
+class AnswerProbe {
+public:
+    explicit AnswerProbe(HWND window) : m_window(window)
+    {
+        m_thread = ::CreateThread(NULL, 0, Run, this, 0, NULL);
+        // The thread's own memory, allocated as it sends, is then in the baseline.
+        AnswerUntil([&] { return m_answers >= 2; });
+    }
+    ~AnswerProbe()
+    {
+        m_stop = 1;
+        AnswerUntil([&] { return ::WaitForSingleObject(m_thread, 0) == WAIT_OBJECT_0; });
+        ::CloseHandle(m_thread);
+    }
+    void Begin() { m_longest = 0; }
+    // The longest wait since Begin, once the message sent last is answered.
+    double Longest()
+    {
+        const LONG target = m_answers + 2;
+        AnswerUntil([&] { return m_answers >= target; });
+        return m_longest;
+    }
+
+private:
+    template <typename Done> static void AnswerUntil(Done done)
+    {
+        while (!done()) {
+            ::MsgWaitForMultipleObjects(0, NULL, FALSE, 10, QS_SENDMESSAGE);
+            MSG msg;
+            ::PeekMessageA(&msg, NULL, 0, 0, PM_NOREMOVE); // answers the probe
+        }
+    }
+    static DWORD WINAPI Run(void* self)
+    {
+        AnswerProbe& probe = *static_cast<AnswerProbe*>(self);
+        while (!probe.m_stop) {
+            double sent = Now();
+            DWORD_PTR result;
+            ::SendMessageTimeoutA(probe.m_window, WM_NULL, 0, 0, SMTO_NORMAL, 600000, &result);
+            const double waited = Now() - sent;
+            if (waited > probe.m_longest)
+                probe.m_longest = waited;
+            ::InterlockedIncrement(&probe.m_answers);
+            ::Sleep(1);
+        }
+        return 0;
+    }
+    HWND m_window;
+    HANDLE m_thread;
+    volatile LONG m_stop = 0, m_answers = 0;
+    volatile double m_longest = 0;
+};
+
 // The process's memory in use (Wine counts no private bytes; the working
 // set it counts includes the listing's mapped pages).
 double WorkingSet(bool peak)
@@ -110,6 +167,7 @@ const int operationCount = sizeof operations / sizeof operations[0];
 struct Measured {
     int points = 0;
     double ms[operationCount];
+    double answerMs[operationCount];
     double bytesPerPoint = 0;
 };
 
@@ -145,17 +203,21 @@ bool Measure(const std::string& work, int points, int rounds, Measured& m)
         return false;
     dlg.CloseListing();
     Paint(dlg);
+    AnswerProbe probe(dlg.m_hWnd);
     const double before = WorkingSet(false);
     const double listingSize = static_cast<double>(ReadAll(start + "\\AR\\bench.dsm").size());
 
     std::fill(m.ms, m.ms + operationCount, 1e30);
+    std::fill(m.answerMs, m.answerMs + operationCount, 1e30);
     for (int round = 0; round < rounds; ++round) {
         int op = 0;
         auto timed = [&](auto&& work) {
+            probe.Begin();
             double t0 = Now();
             work();
             Paint(dlg);
             m.ms[op] = std::min(m.ms[op], Now() - t0);
+            m.answerMs[op] = std::min(m.answerMs[op], probe.Longest());
             ++op;
         };
         dlg.m_strTargetName = "bench.exe";
@@ -218,12 +280,12 @@ int main(int argc, char** argv)
         return 1;
 
     std::printf("hit list operations, fastest of %d rounds (ms)\n", rounds);
-    std::printf("  %-40s %10s %10s %8s\n", "", "44k", "250k", "ratio");
+    std::printf("  %-40s %10s %10s %8s %12s %12s\n", "", "44k", "250k", "ratio", "answer 44k", "answer 250k");
     std::printf("  %-40s %10d %10d %8.2f\n", "points", small.points, large.points,
                 static_cast<double>(large.points) / small.points);
     for (int op = 0; op < operationCount; ++op)
-        std::printf("  %-40s %10.1f %10.1f %8.2f\n", operations[op], small.ms[op], large.ms[op],
-                    small.ms[op] > 0 ? large.ms[op] / small.ms[op] : 0.0);
+        std::printf("  %-40s %10.1f %10.1f %8.2f %12.1f %12.1f\n", operations[op], small.ms[op], large.ms[op],
+                    small.ms[op] > 0 ? large.ms[op] / small.ms[op] : 0.0, small.answerMs[op], large.answerMs[op]);
     std::printf("  %-40s %10.0f %10.0f %8.2f\n", "peak memory beyond the listing, B/point", small.bytesPerPoint, large.bytesPerPoint,
                 small.bytesPerPoint > 0 ? large.bytesPerPoint / small.bytesPerPoint : 0.0);
     return 0;

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 
 enum { colNum, colHits, colComp, colEip, colDisasm };
 
@@ -15,6 +16,54 @@ enum { colNum, colHits, colComp, colEip, colDisasm };
 template <typename T> static int Order(T a, T b)
 {
     return (a > b) - (a < b);
+}
+
+// The order of CompareHitRows by Disasm (lstrcmpiA: the thread's locale, case
+// ignored) from one sort key per row, compared as bytes: a comparison of two
+// texts converts both to Unicode first, and a sort makes n log n of them.
+// False, rows untouched, when a key cannot be made.
+static bool SortByText(std::vector<CTracerDlg::HitRow>& rows)
+{
+    const LCID locale = ::GetThreadLocale();
+    std::vector<BYTE> keys, key(256);
+    std::vector<UINT> starts; // row i's key is keys[starts[i]] up to starts[i + 1]
+    starts.reserve(rows.size() + 1);
+    // Room for about a key per row (two bytes a character and a few more): the
+    // keys rarely outgrow it, and a sort takes little memory beyond them.
+    size_t room = 0;
+    for (const CTracerDlg::HitRow& row : rows)
+        room += 2 * std::strlen(row.record->text) + 6;
+    keys.reserve(room);
+    for (const CTracerDlg::HitRow& row : rows) {
+        int size;
+        while ((size = ::LCMapStringA(locale, LCMAP_SORTKEY | NORM_IGNORECASE, row.record->text, -1,
+                                      reinterpret_cast<LPSTR>(key.data()), static_cast<int>(key.size()))) == 0 &&
+               ::GetLastError() == ERROR_INSUFFICIENT_BUFFER)
+            key.resize(key.size() * 2);
+        if (size == 0)
+            return false;
+        starts.push_back(static_cast<UINT>(keys.size()));
+        keys.insert(keys.end(), key.begin(), key.begin() + size);
+    }
+    starts.push_back(static_cast<UINT>(keys.size()));
+
+    std::vector<UINT> order(rows.size());
+    for (UINT i = 0; i < order.size(); ++i)
+        order[i] = i;
+    std::stable_sort(order.begin(), order.end(), [&](UINT a, UINT b) {
+        const UINT lengthA = starts[a + 1] - starts[a], lengthB = starts[b + 1] - starts[b];
+        const int c = std::memcmp(&keys[starts[a]], &keys[starts[b]], std::min(lengthA, lengthB));
+        return c < 0 || (c == 0 && lengthA < lengthB);
+    });
+    // Freed before the rows are copied, to keep the sort's peak low.
+    std::vector<BYTE>().swap(keys);
+    std::vector<UINT>().swap(starts);
+    std::vector<CTracerDlg::HitRow> sorted;
+    sorted.reserve(rows.size());
+    for (UINT i : order)
+        sorted.push_back(rows[i]);
+    rows.swap(sorted);
+    return true;
 }
 
 ListingRecord* CTracerDlg::RowRecord(int row) const
@@ -81,9 +130,10 @@ int CTracerDlg::SortHitRows(int key)
     if (focused != NULL)
         m_listHits.SetItemState(focusedRow, 0, LVIS_FOCUSED);
 
-    std::stable_sort(m_hitRows.begin(), m_hitRows.end(), [key](const HitRow& a, const HitRow& b) {
-        return CompareHitRows(reinterpret_cast<LPARAM>(a.record), reinterpret_cast<LPARAM>(b.record), key) < 0;
-    });
+    if (key != colDisasm || !SortByText(m_hitRows))
+        std::stable_sort(m_hitRows.begin(), m_hitRows.end(), [key](const HitRow& a, const HitRow& b) {
+            return CompareHitRows(reinterpret_cast<LPARAM>(a.record), reinterpret_cast<LPARAM>(b.record), key) < 0;
+        });
     while (!m_hitRows.empty() && m_hitRows.back().record->row == -1)
         m_hitRows.pop_back();
     for (size_t i = 0; i < m_hitRows.size(); ++i)
