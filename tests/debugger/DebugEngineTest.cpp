@@ -190,11 +190,11 @@ TEST_F(EngineTest, BreakpointsInFlightAcrossThreadsAndKindChanges)
     fake.CreateThread(2);
     fake.CreateThread(3);
     // Thread 2 takes a while thread 3 runs into it: 3's event comes after a's
-    // byte is back. Thread 2 exits while a waits to be planted again.
+    // byte is back. Thread 2 exits while thread 3 still stands on a.
     fake.Exec(2, {A});
     fake.Raise(EXCEPTION_BREAKPOINT, A, 3);
-    fake.Exec(3, {A});
     fake.ExitThread(2);
+    fake.Exec(3, {A});
     fake.Exec(3, {B, A, B});
     // The jump kind goes while thread 3 stands on b; its breakpoint at b in flight comes after.
     fake.onReport = [&] {
