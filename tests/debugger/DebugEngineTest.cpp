@@ -137,6 +137,7 @@ TEST_F(EngineTest, PointsBeforeTheEntryAndAtItAreHitsCountedOnce)
     // address is a ticked jump, planted before the entry breakpoint is.
     Point('c', A);
     Point('j', kStart);
+    maps.m_dwListingBase = 0x400000; // a system that does not tell the image's base: no shift
     Fresh("cj", false);
     fake.Create(kStart);
     fake.Exec(kMain, {A, A + 4, kNtdll, kStart, A, kStart});
@@ -183,15 +184,17 @@ TEST_F(EngineTest, AnAddressOfTwoKindsKeepsItsBreakpointUntilBothAreGone)
 TEST_F(EngineTest, BreakpointsInFlightAcrossThreadsAndKindChanges)
 {
     ListingRecord *a = Point('c', A), *b = Point('j', B);
+    for (DWORD jump : {Plain, Plain + 0x10, Plain + 0x20})
+        Point('j', jump);
     Fresh("cj");
     fake.CreateThread(2);
     fake.CreateThread(3);
     // Thread 2 takes a while thread 3 runs into it: 3's event comes after a's
-    // byte is back. Thread 2 exits while a waits to be planted again.
+    // byte is back. Thread 2 exits while thread 3 still stands on a.
     fake.Exec(2, {A});
     fake.Raise(EXCEPTION_BREAKPOINT, A, 3);
-    fake.Exec(3, {A});
     fake.ExitThread(2);
+    fake.Exec(3, {A});
     fake.Exec(3, {B, A, B});
     // The jump kind goes while thread 3 stands on b; its breakpoint at b in flight comes after.
     fake.onReport = [&] {
@@ -206,6 +209,22 @@ TEST_F(EngineTest, BreakpointsInFlightAcrossThreadsAndKindChanges)
     EXPECT_EQ(hits, (Addresses{A, A, B, A, B, B, A}));
     EXPECT_EQ(a->hits + b->hits, 7);
     EXPECT_FALSE(Planted(B)) << "no 0xCC left of a removed kind";
+
+    // The jumps unticked at b, taken out a page at a time, and ticked again at
+    // another thread's a while the main thread still stands on b: b waits for
+    // it, the others go back in.
+    Fresh("cj");
+    fake.CreateThread(2);
+    fake.onReport = [&] {
+        Count();
+        Want('j', hits.size() != 1);
+    };
+    fake.Exec(kMain, {B});
+    fake.Exec(2, {A});
+    fake.Exec(kMain, {Plain, Plain + 0x10, B});
+    fake.ExitProcess();
+    Run();
+    EXPECT_EQ(hits, (Addresses{B, A, Plain, Plain + 0x10, B}));
 }
 
 // A point taken by a thread is planted again only once that thread has run
@@ -257,6 +276,19 @@ TEST_F(EngineTest, APointCountsNoMoreOftenThanItRanAcrossThreads)
     Run();
     EXPECT_EQ(hits, (Addresses{A, B, A, C, C, B, A, C}));
     EXPECT_EQ(int(a->hits), fake.executed[A]);
+
+    // The main thread loops around a alone while thread 2's breakpoints put a
+    // back in: counted once, as with no other thread.
+    Fresh("cj");
+    fake.CreateThread(2);
+    fake.Exec(kMain, {A, Plain});
+    fake.Exec(2, {B});
+    fake.Exec(kMain, {A, Plain});
+    fake.Exec(2, {C});
+    fake.Exec(kMain, {A});
+    fake.ExitProcess();
+    Run();
+    EXPECT_EQ(hits, (Addresses{A, B, C}));
 }
 
 TEST_F(EngineTest, TheProgramsOwnExceptionsGoToItsHandlers)
@@ -427,8 +459,11 @@ TEST_F(EngineTest, ARelocatedImageCountsAsAtItsOwnBase)
             }
         };
         fake.Exec(kMain, {kStart + shift, A + shift, B + shift, A + shift, C + shift, kStart + shift});
+        fake.CreateThread(2);
+        fake.Exec(2, {C + shift}); // it stands on c while the main thread breaks at b
         fake.Raise(EXCEPTION_ACCESS_VIOLATION, B + shift + 2);
         fake.Exec(kMain, {B + shift, A + shift});
+        fake.Exec(2, {Plain + shift});
         fake.ExitProcess();
         EXPECT_EQ(Run(), 1);
         seen.push_back(hits);
@@ -445,7 +480,7 @@ TEST_F(EngineTest, ARelocatedImageCountsAsAtItsOwnBase)
         EXPECT_EQ(fault, B + 2) << "the listing's address";
         EXPECT_EQ(g_savedByte, Own(kStart + shift));
     }
-    EXPECT_EQ(seen[0], (Addresses{kStart, A, B, A, C, kStart, B, A}));
+    EXPECT_EQ(seen[0], (Addresses{kStart, A, B, A, C, kStart, C, B, A}));
     EXPECT_EQ(seen[1], seen[0]);
     EXPECT_EQ(seen[2], seen[0]);
 }

@@ -257,6 +257,10 @@ private:
         if (at == memory.end()) {
             faults.push_back("executed unmapped code");
         } else if (at->second == 0xCC) {
+            // Rewound onto it, the thread runs it before its breakpoint is back.
+            const std::string twice = "a breakpoint taken twice for one execution";
+            if (rerun && std::find(faults.begin(), faults.end(), twice) == faults.end())
+                faults.push_back(twice);
             m_exec = {tid, address, rerun};
             return Deliver(event = Made(EXCEPTION_DEBUG_EVENT, kTarget, tid, EXCEPTION_BREAKPOINT, address));
         } else if (at->second != image[at->first]) {
