@@ -1,9 +1,10 @@
 // The debug engine under Wine, measured side by side in one run:
 //
 //  1. Hits per second through the whole path (breakpoint event, report to the
-//     real dialog, list update, resume) against a minimal loop that does only
-//     the breakpoint work on the same target and points; and where a hit's
-//     time goes.
+//     real dialog, list update, resume), through korvane-trace's path (the
+//     same engine, each report taken at once on its own thread, no window)
+//     and through a minimal loop that does only the breakpoint work, on the
+//     same target and points; and where a hit's time goes.
 //  2. Planting: from the process-creation event to the target running, with
 //     every kind of a target of about 1 MB of code, a page at a time against
 //     a byte at a time; and the memory both leave, compared.
@@ -23,6 +24,7 @@
 #include "bench/BenchTarget.h"
 #include "debugger/DebugEngine.h"
 #include "debugger/Win32DebugPlatform.h"
+#include "tools/trace/ConsoleRun.h"
 
 namespace {
 
@@ -145,6 +147,36 @@ void RunTimed(CTracerDlg& dlg, TimedPlatform& platform)
         ::TranslateMessage(&msg);
         ::DispatchMessageA(&msg);
     }
+}
+
+// korvane-trace's run, each hit's report timed as it is taken.
+class TimedConsoleRun : public CConsoleRun {
+public:
+    using CConsoleRun::CConsoleRun;
+    void PostCommand(UINT id) override
+    {
+        if (id == 1016)
+            reportAt.push_back(Now());
+        CConsoleRun::PostCommand(id);
+    }
+    std::vector<double> reportAt;
+};
+
+// The run as korvane-trace makes it, on the dialog's listing and points.
+double ConsoleLoop(CTracerDlg& dlg, const std::string& commandLine, int& hits)
+{
+    CTraceState state;
+    state.m_bCall = 1;
+    state.m_bStrData = 0;
+    state.m_bPauseOnStop = 1;
+    for (int& armed : dlg.m_armedKinds)
+        armed = 0;
+    dlg.ResetCounts(FALSE);
+    TimedConsoleRun run(dlg.TargetPath(), commandLine.c_str(), state, FALSE, 0, false);
+    CDebugEngine engine(state, dlg, run);
+    engine.Run();
+    hits = static_cast<int>(run.reportAt.size());
+    return run.reportAt.empty() ? 0 : run.reportAt.back() - run.reportAt.front();
 }
 
 // Only the breakpoint work, on the same target and points: plant, and at each
@@ -285,6 +317,9 @@ int main(int argc, char** argv)
     TimedPlatform full(dlg.TargetPath(), arguments, dlg.m_hWnd, dlg.m_wake);
     std::fprintf(stderr, "whole path...\n");
     RunTimed(dlg, full);
+    std::fprintf(stderr, "command-line path...\n");
+    int consoleHits = 0;
+    double consoleMs = ConsoleLoop(dlg, arguments, consoleHits);
     std::fprintf(stderr, "minimal loop...\n");
     int fullHits = static_cast<int>(full.reportAt.size());
     double fullMs = full.reportAt.empty() ? 0 : full.reportAt.back() - full.reportAt.front();
@@ -296,7 +331,12 @@ int main(int argc, char** argv)
                 fullRate);
     std::printf("  minimal loop (breakpoint work only):      %6d hits in %8.1f ms = %7.0f hits/s\n", minimalHits,
                 minimalMs, minimalRate);
+    double consoleRate = 1000.0 * (consoleHits - 1) / consoleMs;
+    std::printf("  korvane-trace's path (no window):         %6d hits in %8.1f ms = %7.0f hits/s\n", consoleHits,
+                consoleMs, consoleRate);
     std::printf("  ratio whole / minimal: %.2f\n", fullRate / minimalRate);
+    std::printf("  ratio korvane-trace / minimal: %.2f (goal: 0.90 or more)\n", consoleRate / minimalRate);
+    std::printf("  ratio korvane-trace / whole: %.2f\n", consoleRate / fullRate);
     const char* names[] = {"wait for the event (the debuggee runs)", "continue", "registers (rewind)",
                            "memory (take, plant again)", "report: window shows the hit, resumes"};
     double total = 0;

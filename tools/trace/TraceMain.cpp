@@ -1,12 +1,9 @@
 // korvane-trace: traces a program without the window, for scripts and CI, on
 // the tracer's own engine, listing and archive writer: the same counts as a
 // run from the window with the same kinds and arguments, in an archive that
-// the window and archive-tool load. The engine runs on this thread and every
-// report it hands over is taken at once: exceptions are listed on standard
-// error and passed on to the target as "Continue ..." passes them on.
+// the window and archive-tool load. The run itself is CConsoleRun's.
 #include <windows.h>
 
-#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -15,9 +12,9 @@
 #include "archive/NewArchiveFile.h"
 #include "debugger/DebugEngine.h"
 #include "debugger/ExceptionReport.h"
-#include "debugger/Win32DebugPlatform.h"
 #include "framework/UiSeam.h"
 #include "listing/ListingGeneration.h"
+#include "tools/trace/ConsoleRun.h"
 #include "tools/trace/TraceOptions.h"
 
 namespace {
@@ -86,106 +83,6 @@ CString FullPath(const std::string& name)
         Fail(Quoted(name) + ": the path is too long or not valid");
     return CString(path);
 }
-
-// The engine's calls on the system, for one run on this thread: its reports
-// are taken as they come, its waits cut into slices for the time limit and
-// the progress line.
-class CConsoleRun : public CWin32DebugPlatform {
-public:
-    CConsoleRun(const CString& program, const CString& commandLine, CTraceState& state, BOOL bCompare,
-                DWORD timeoutMs, bool progress)
-        : CWin32DebugPlatform(program, commandLine, NULL, state.m_wake, launchDebuggee | launchCallersConsole),
-          m_state(state), m_bCompare(bCompare), m_timeoutMs(timeoutMs), m_progress(progress)
-    {
-    }
-
-    int Launch() override
-    {
-        m_start = m_lastShown = ::GetTickCount();
-        m_bLaunched = CWin32DebugPlatform::Launch();
-        return m_bLaunched;
-    }
-
-    BOOL WaitForEvent(DebugEvent& event, DWORD dwMilliseconds) override
-    {
-        const DWORD slice = m_progress ? 500 : dwMilliseconds;
-        for (DWORD waited = 0;;) {
-            DWORD now = ::GetTickCount();
-            if (m_timeoutMs != 0 && !m_bTimedOut && now - m_start >= m_timeoutMs) {
-                m_bTimedOut = TRUE;
-                EndProgress();
-                std::fprintf(stderr, "korvane-trace: the time limit of %.3g s has run out: the target is ended as "
-                             "\"Cancel Process\" ends it\n", m_timeoutMs / 1000.0);
-                m_state.RequestEnd();
-                return FALSE;
-            }
-            DWORD wait = std::min(slice, dwMilliseconds - waited);
-            if (m_timeoutMs != 0 && !m_bTimedOut)
-                wait = std::min(wait, m_timeoutMs - (now - m_start));
-            if (CWin32DebugPlatform::WaitForEvent(event, wait))
-                return TRUE;
-            waited += ::GetTickCount() - now;
-            ShowProgress(FALSE);
-            if (waited >= dwMilliseconds)
-                return FALSE;
-        }
-    }
-
-    void PostCommand(UINT nID) override
-    {
-        if (nID != DEBUG_REPORT_COMMAND)
-            return;
-        if (m_state.m_dwExceptionCode != 0) {
-            EndProgress();
-            std::fprintf(stderr, "korvane-trace: exception in the target, passed on to it:\n%s\n",
-                         FormatRegisterReport(m_state.m_dwExceptionCode, m_state.m_pExceptionContext,
-                                              m_state.m_dwImageShift, m_state.m_dwFaultAddress)
-                             .GetString());
-        } else if (ListingRecord* record = m_state.CountReportedHit(m_bCompare)) {
-            ++m_nHits;
-            if (record->hits == 1)
-                ++m_nPointsHit;
-            if (m_progress && (m_nHits & 0xFF) == 0)
-                ShowProgress(FALSE);
-        }
-        m_state.ReleaseReport();
-    }
-
-    // The line is ended once the run is over, before anything else is said.
-    void EndProgress()
-    {
-        if (m_bShown)
-            ShowProgress(TRUE);
-        m_bShown = FALSE;
-    }
-
-    BOOL m_bLaunched = FALSE;
-    BOOL m_bTimedOut = FALSE;
-
-private:
-    void ShowProgress(BOOL bLast)
-    {
-        DWORD now = ::GetTickCount();
-        if (!m_progress || (!bLast && now - m_lastShown < 500))
-            return;
-        double seconds = (now - m_lastShown) / 1000.0;
-        double rate = seconds > 0 ? (m_nHits - m_nShownHits) / seconds : 0;
-        std::fprintf(stderr, "\rkorvane-trace: %ld hits, %.0f hits/s, %ld points hit   %s", m_nHits, rate,
-                     m_nPointsHit, bLast ? "\n" : "");
-        std::fflush(stderr);
-        m_lastShown = now;
-        m_nShownHits = m_nHits;
-        m_bShown = TRUE;
-    }
-
-    CTraceState& m_state;
-    BOOL m_bCompare;
-    DWORD m_timeoutMs;
-    bool m_progress;
-    DWORD m_start = 0, m_lastShown = 0;
-    long m_nHits = 0, m_nShownHits = 0, m_nPointsHit = 0;
-    BOOL m_bShown = FALSE;
-};
 
 std::vector<char> FileHead(const CString& path)
 {
