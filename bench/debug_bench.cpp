@@ -9,7 +9,7 @@
 //     every kind of a target of about 1 MB of code, a page at a time against
 //     a byte at a time; and the memory both leave, compared.
 //
-//   debug_bench.exe [rounds [big target]]
+//   debug_bench.exe [rounds [big target | -]]     (-: the hit rate alone)
 #include <windows.h>
 
 #include <algorithm>
@@ -287,6 +287,7 @@ int main(int argc, char** argv)
 {
     std::setvbuf(stdout, NULL, _IONBF, 0);
     const int rounds = argc > 1 ? std::atoi(argv[1]) : 3000;
+    const bool hitRateOnly = argc > 2 && std::string(argv[2]) == "-";
     std::string big = WinPath(argc > 2 ? argv[2] : "/usr/lib/i386-linux-gnu/wine/i386-windows/windowscodecs.dll");
     std::string work = WinPath(DEBUG_BENCH_WORK);
     std::string start = work + "\\start", targets = work + "\\targets";
@@ -294,8 +295,8 @@ int main(int argc, char** argv)
         ::CreateDirectoryA(folder.c_str(), NULL);
     if (!::CopyFileA(WinPath(DEBUG_BENCH_DISASSEMBLER).c_str(), (start + "\\Korvane.dll").c_str(), FALSE) ||
         !::CopyFileA(WinPath(DEBUG_BENCH_TARGET).c_str(), (targets + "\\counts.exe").c_str(), FALSE) ||
-        !::CopyFileA(big.c_str(), (targets + "\\big.exe").c_str(), FALSE) ||
-        !RebaseTo400000(targets + "\\big.exe", true)) {
+        (!hitRateOnly && (!::CopyFileA(big.c_str(), (targets + "\\big.exe").c_str(), FALSE) ||
+                          !RebaseTo400000(targets + "\\big.exe", true)))) {
         std::fprintf(stderr, "cannot set up %s\n", work.c_str());
         return 1;
     }
@@ -346,6 +347,13 @@ int main(int argc, char** argv)
     for (int part = 0; part < TimedPlatform::partCount; ++part)
         std::printf("    %-42s %7.1f us  %5.1f%%\n", names[part], 1000.0 * full.spent[part] / fullHits,
                     100.0 * full.spent[part] / total);
+
+    if (hitRateOnly) {
+        dlg.CloseListing();
+        dlg.DestroyWindow();
+        AfxSetUiSeam(NULL);
+        return 0;
+    }
 
     // 2. Planting every kind of a target of about 1 MB of code.
     double listingAt = Now();
