@@ -8,7 +8,8 @@
 //
 // CloseListing releases everything that points into the mapped view, in the
 // order that keeps its holder safe: the maps, the mapping and the file, then
-// what the holder keeps of the view (ForgetListing), and only then the view. It may be called with no listing loaded, and more than once.
+// what the holder keeps of the view (ForgetListing), and only then the view.
+// It may be called with no listing loaded, and more than once.
 #pragma once
 
 #include <windows.h>
