@@ -3,7 +3,7 @@
 // registers and the run stays paused. The hits' rows are brought up to date
 // at most every showMs: a fast run reaches thousands of hits a second, and
 // writing cells or scrolling for each would cost more than the hit itself.
-#include "app/ExceptionReport.h"
+#include "debugger/ExceptionReport.h"
 #include "app/TracerDlg.h"
 
 #include <algorithm>
@@ -26,12 +26,8 @@ void CTracerDlg::OnDebugReport()
         return;
     }
 
-    ListingRecord* record = m_pHitRecord;
+    ListingRecord* record = CountReportedHit(m_bCompareMode);
     if (record != NULL) {
-        record->num = m_nHitSeq;
-        record->hits += 1;
-        if (m_bCompareMode)
-            record->comp -= 1;
         // A point of a kind that is not listed is counted, but has no row to show it.
         if (record->row >= 0) {
             if (m_shownHits.empty() || m_shownHits.back() != record)

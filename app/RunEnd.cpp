@@ -1,7 +1,7 @@
 // The end of a run, seen from the window: the debug thread's end message, and
 // the thread object, which the dialog owns so that its handle stays valid for
 // as long as the window may still wait on it.
-#include "app/ExceptionReport.h"
+#include "debugger/ExceptionReport.h"
 #include "app/TracerDlg.h"
 
 // The debug thread posts its end message just before it returns.
@@ -19,21 +19,13 @@ void CTracerDlg::OnDebugEnd()
         MessageBox(FormatRegisterReport(m_dwExceptionCode, m_pExceptionContext, m_dwImageShift, m_dwFaultAddress),
                    "The process has terminated abnormally!", MB_SETFOREGROUND);
     // Said once the run is over, with nothing counted to contradict it.
-    if (m_bListingOutside) {
-        CString text;
-        text.Format("[ %s ]\n  No address of the listing lies in the program: nothing could be traced !",
-                    m_strTargetName.GetString());
-        MessageBox(text, "The listing does not fit the program", MB_SETFOREGROUND);
-    }
+    if (m_bListingOutside)
+        MessageBox(FormatListingOutside(m_strTargetName), "The listing does not fit the program", MB_SETFOREGROUND);
     // The debug thread ended the run: a thread it could not put back onto
     // its breakpoint would have run on from inside the instruction.
-    if (m_dwUnrewoundThread != 0) {
-        CString text;
-        text.Format("Thread %lu could not be rewound after its breakpoint at %08lX: its registers could not be "
-                    "read.\nThe process was ended, since that thread could not go on correctly.",
-                    static_cast<unsigned long>(m_dwUnrewoundThread), static_cast<unsigned long>(m_dwUnrewoundAt));
-        MessageBox(text, "The process has terminated abnormally!", MB_SETFOREGROUND | MB_ICONEXCLAMATION);
-    }
+    if (m_dwUnrewoundThread != 0)
+        MessageBox(FormatUnrewound(m_dwUnrewoundThread, m_dwUnrewoundAt), "The process has terminated abnormally!",
+                   MB_SETFOREGROUND | MB_ICONEXCLAMATION);
     ::SetActiveWindow(m_hWnd);
 
     // After a run the next one is compared with its counts.

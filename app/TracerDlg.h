@@ -8,6 +8,7 @@
 
 #include "debugger/TraceState.h"
 #include "framework/Afx.h"
+#include "listing/ListingGeneration.h"
 #include "listing/ListingRecord.h"
 #include "resources/resource.h"
 
@@ -21,7 +22,7 @@ public:
     BOOL InitInstance() override;
 };
 
-class CTracerDlg : public CDialog, public CPointMaps, public CTraceState {
+class CTracerDlg : public CDialog, public CTargetListing, public CTraceState {
 public:
     enum { IDD = IDD_KORVANE_DIALOG };
 
@@ -45,22 +46,18 @@ public:
     CButton m_btnCancel;    // BUT02
     CButton m_btnMain;      // BUT01
 
-    // --- values (m_armedKinds and the six point maps come from CPointMaps; the
+    // --- values (the listing's names, handles and view, m_armedKinds and the
+    // six point maps come from CTargetListing; the
     // fields shared with the debug thread, the wanted kinds and the trackbar's
     // m_nSpeed among them, from CTraceState) ---
     int m_bSingleStep = 0;
     int m_bCompareMode = 0;      // set by InitMainWindow
     int m_bSaved = 1;            // 0: the save question is due
-    HANDLE m_hListingFile = INVALID_HANDLE_VALUE;
-    HANDLE m_hListingMapping = INVALID_HANDLE_VALUE;
-    char* m_pListing = NULL;     // base of the mapped listing view
     HWND m_hWndDlg = NULL;       // where the debug thread posts its commands
     // The dialog owns it: StartDebugThread creates it with m_bAutoDelete FALSE,
     // so that it outlives the thread; ReleaseDebugThread deletes it.
     CWinThread* m_pDebugThread = NULL;
     CString m_strCommandLine;
-    CString m_strArchiveDir;     // start directory + "\AR\"
-    CString m_strTargetName;     // file name without directory, lower case
     CString m_strArchiveName;
     CString m_strSavedArchiveName;
     CString m_strTargetDir;      // no trailing backslash
@@ -130,17 +127,12 @@ public:
     // being cancelled, stays as it is.
     void PauseRun();
 
-    // --- listing ---
-    // 0 failed (after a message), 1 an existing listing is open, 2 a fresh one.
-    // bDamaged: the existing one was found damaged; after a message it is made
-    // anew (forArchive 0) or refused (forArchive 1, no target at hand).
-    int OpenListing(int forArchive, BOOL bDamaged = FALSE);
-    // 1 when the listing is open, mapped, converted or walked into the maps
-    // and (forArchive 0) listed; 0 after a message, with nothing held.
-    int LoadListing(int forArchive, BOOL bDamaged = FALSE);
-    // Empties the maps, closes mapping and file, deletes the hit list's rows
-    // and clears m_pHitRecord (both point into the view), then unmaps the view.
-    void CloseListing();
+    // --- listing (OpenListing, LoadListing, CloseListing: CTargetListing) ---
+    HWND ListingOwner() const override { return m_hWnd; }
+    // A listing loaded for an attach (forArchive 0) is listed at once.
+    void OnListingLoaded(int forArchive) override;
+    // The hit list's rows and m_pHitRecord point into the view.
+    void ForgetListing() override;
 
     // Esc: a live run is stopped first, as for a close.
     void OnCancel() override;

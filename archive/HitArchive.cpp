@@ -114,3 +114,11 @@ int ReplayArchiveEntries(CArchive& ar, char* view, DWORD size, const CMapPtrToPt
     }
     return nSkipped;
 }
+
+int TakeArchiveBaseline(CArchive& ar, char* view, DWORD size, CPointMaps& maps)
+{
+    maps.ResetCounts(FALSE);
+    int nSkipped = ReplayArchiveEntries(ar, view, size, maps.m_mapAll, [](ListingRecord*) { return true; });
+    maps.ResetCounts(TRUE);
+    return nSkipped;
+}

@@ -45,3 +45,9 @@ int RestoreArchiveEntries(CArchive& ar, char* view, DWORD size, const CMapPtrToP
 // and ends the replay there by returning false. The stored comp is not used.
 int ReplayArchiveEntries(CArchive& ar, char* view, DWORD size, const CMapPtrToPtr& mapAll,
                          const std::function<bool(ListingRecord*)>& replayed);
+
+// The counts a run compared with an archive starts from, as "Run Archive" and
+// then "Run File" leave them for every point: Comp the archived hits (0 where
+// the archive has none), Num and Hits 0. Reads the entry count and the
+// entries; returns how many entries named no point record.
+int TakeArchiveBaseline(CArchive& ar, char* view, DWORD size, CPointMaps& maps);

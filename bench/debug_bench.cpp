@@ -1,14 +1,15 @@
 // The debug engine under Wine, measured side by side in one run:
 //
 //  1. Hits per second through the whole path (breakpoint event, report to the
-//     real dialog, list update, resume) against a minimal loop that does only
-//     the breakpoint work on the same target and points; and where a hit's
-//     time goes.
+//     real dialog, list update, resume), through korvane-trace's path (the
+//     same engine, each report taken at once on its own thread, no window)
+//     and through a minimal loop that does only the breakpoint work, on the
+//     same target and points; and where a hit's time goes.
 //  2. Planting: from the process-creation event to the target running, with
 //     every kind of a target of about 1 MB of code, a page at a time against
 //     a byte at a time; and the memory both leave, compared.
 //
-//   debug_bench.exe [rounds [big target]]
+//   debug_bench.exe [rounds [big target | -]]     (-: the hit rate alone)
 #include <windows.h>
 
 #include <algorithm>
@@ -23,6 +24,7 @@
 #include "bench/BenchTarget.h"
 #include "debugger/DebugEngine.h"
 #include "debugger/Win32DebugPlatform.h"
+#include "tools/trace/ConsoleRun.h"
 
 namespace {
 
@@ -147,6 +149,36 @@ void RunTimed(CTracerDlg& dlg, TimedPlatform& platform)
     }
 }
 
+// korvane-trace's run, each hit's report timed as it is taken.
+class TimedConsoleRun : public CConsoleRun {
+public:
+    using CConsoleRun::CConsoleRun;
+    void PostCommand(UINT id) override
+    {
+        if (id == 1016)
+            reportAt.push_back(Now());
+        CConsoleRun::PostCommand(id);
+    }
+    std::vector<double> reportAt;
+};
+
+// The run as korvane-trace makes it, on the dialog's listing and points.
+double ConsoleLoop(CTracerDlg& dlg, const std::string& commandLine, int& hits)
+{
+    CTraceState state;
+    state.m_bCall = 1;
+    state.m_bStrData = 0;
+    state.m_bPauseOnStop = 1;
+    for (int& armed : dlg.m_armedKinds)
+        armed = 0;
+    dlg.ResetCounts(FALSE);
+    TimedConsoleRun run(dlg.TargetPath(), commandLine.c_str(), state, FALSE, 0, false);
+    CDebugEngine engine(state, dlg, run);
+    engine.Run();
+    hits = static_cast<int>(run.reportAt.size());
+    return run.reportAt.empty() ? 0 : run.reportAt.back() - run.reportAt.front();
+}
+
 // Only the breakpoint work, on the same target and points: plant, and at each
 // hit put the byte back, rewind, plant the previous point again, go on.
 double MinimalLoop(const std::string& commandLine, const std::vector<DWORD>& points, int& hits)
@@ -255,6 +287,7 @@ int main(int argc, char** argv)
 {
     std::setvbuf(stdout, NULL, _IONBF, 0);
     const int rounds = argc > 1 ? std::atoi(argv[1]) : 3000;
+    const bool hitRateOnly = argc > 2 && std::string(argv[2]) == "-";
     std::string big = WinPath(argc > 2 ? argv[2] : "/usr/lib/i386-linux-gnu/wine/i386-windows/windowscodecs.dll");
     std::string work = WinPath(DEBUG_BENCH_WORK);
     std::string start = work + "\\start", targets = work + "\\targets";
@@ -262,8 +295,8 @@ int main(int argc, char** argv)
         ::CreateDirectoryA(folder.c_str(), NULL);
     if (!::CopyFileA(WinPath(DEBUG_BENCH_DISASSEMBLER).c_str(), (start + "\\Korvane.dll").c_str(), FALSE) ||
         !::CopyFileA(WinPath(DEBUG_BENCH_TARGET).c_str(), (targets + "\\counts.exe").c_str(), FALSE) ||
-        !::CopyFileA(big.c_str(), (targets + "\\big.exe").c_str(), FALSE) ||
-        !RebaseTo400000(targets + "\\big.exe", true)) {
+        (!hitRateOnly && (!::CopyFileA(big.c_str(), (targets + "\\big.exe").c_str(), FALSE) ||
+                          !RebaseTo400000(targets + "\\big.exe", true)))) {
         std::fprintf(stderr, "cannot set up %s\n", work.c_str());
         return 1;
     }
@@ -285,6 +318,9 @@ int main(int argc, char** argv)
     TimedPlatform full(dlg.TargetPath(), arguments, dlg.m_hWnd, dlg.m_wake);
     std::fprintf(stderr, "whole path...\n");
     RunTimed(dlg, full);
+    std::fprintf(stderr, "command-line path...\n");
+    int consoleHits = 0;
+    double consoleMs = ConsoleLoop(dlg, arguments, consoleHits);
     std::fprintf(stderr, "minimal loop...\n");
     int fullHits = static_cast<int>(full.reportAt.size());
     double fullMs = full.reportAt.empty() ? 0 : full.reportAt.back() - full.reportAt.front();
@@ -296,7 +332,12 @@ int main(int argc, char** argv)
                 fullRate);
     std::printf("  minimal loop (breakpoint work only):      %6d hits in %8.1f ms = %7.0f hits/s\n", minimalHits,
                 minimalMs, minimalRate);
+    double consoleRate = 1000.0 * (consoleHits - 1) / consoleMs;
+    std::printf("  korvane-trace's path (no window):         %6d hits in %8.1f ms = %7.0f hits/s\n", consoleHits,
+                consoleMs, consoleRate);
     std::printf("  ratio whole / minimal: %.2f\n", fullRate / minimalRate);
+    std::printf("  ratio korvane-trace / minimal: %.2f (goal: 0.90 or more)\n", consoleRate / minimalRate);
+    std::printf("  ratio korvane-trace / whole: %.2f\n", consoleRate / fullRate);
     const char* names[] = {"wait for the event (the debuggee runs)", "continue", "registers (rewind)",
                            "memory (take, plant again)", "report: window shows the hit, resumes"};
     double total = 0;
@@ -306,6 +347,13 @@ int main(int argc, char** argv)
     for (int part = 0; part < TimedPlatform::partCount; ++part)
         std::printf("    %-42s %7.1f us  %5.1f%%\n", names[part], 1000.0 * full.spent[part] / fullHits,
                     100.0 * full.spent[part] / total);
+
+    if (hitRateOnly) {
+        dlg.CloseListing();
+        dlg.DestroyWindow();
+        AfxSetUiSeam(NULL);
+        return 0;
+    }
 
     // 2. Planting every kind of a target of about 1 MB of code.
     double listingAt = Now();

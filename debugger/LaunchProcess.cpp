@@ -35,7 +35,7 @@ static const char* LaunchErrorText(DWORD error)
 
 int LaunchProcess(const CString& program, const CString& commandLine, int flags, HWND owner)
 {
-    const bool debuggee = (flags & 1) != 0;
+    const bool debuggee = (flags & launchDebuggee) != 0;
 
     s_commandLine = commandLine.Str();
     s_title = commandLine.Str();
@@ -57,7 +57,7 @@ int LaunchProcess(const CString& program, const CString& commandLine, int flags,
         g_startupInfo.wShowWindow = SW_HIDE;
     }
 
-    DWORD creationFlags = CREATE_NEW_CONSOLE;
+    DWORD creationFlags = (flags & launchCallersConsole) != 0 ? 0 : CREATE_NEW_CONSOLE;
     creationFlags |= debuggee ? (DEBUG_PROCESS | NORMAL_PRIORITY_CLASS) : HIGH_PRIORITY_CLASS;
 
     ZeroMemory(&g_processInfo, sizeof g_processInfo);

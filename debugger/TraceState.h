@@ -78,6 +78,21 @@ struct CTraceState {
             m_wake.Wake();
     }
 
+    // The reported hit counted on its record, as the run's driver takes the
+    // report: Num becomes the hit's run-wide number, Hits one more and, in
+    // compare mode, Comp one less. The record, or NULL when none was reported.
+    ListingRecord* CountReportedHit(BOOL bCompareMode)
+    {
+        ListingRecord* record = m_pHitRecord;
+        if (record != nullptr) {
+            record->num = m_nHitSeq;
+            record->hits += 1;
+            if (bCompareMode)
+                record->comp -= 1;
+        }
+        return record;
+    }
+
     // The wanted flag of kind index 0..4 (Call Ptr, Call, Jmp Ptr, Jmp, Str Data).
     int WantedKind(int index) const
     {

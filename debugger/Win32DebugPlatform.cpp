@@ -4,7 +4,7 @@
 
 int CWin32DebugPlatform::Launch()
 {
-    return LaunchProcess(m_program, m_commandLine, 1, m_hWndDlg);
+    return LaunchProcess(m_program, m_commandLine, m_nLaunchFlags, m_hWndDlg);
 }
 
 BOOL CWin32DebugPlatform::WaitForEvent(DebugEvent& event, DWORD dwMilliseconds)

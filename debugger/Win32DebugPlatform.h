@@ -7,14 +7,17 @@
 #include <windows.h>
 
 #include "debugger/DebugPlatform.h"
+#include "debugger/LaunchProcess.h"
 #include "debugger/WakeSignal.h"
 #include "framework/CString.h"
 
 class CWin32DebugPlatform : public IDebugPlatform {
 public:
-    // `program` is the target's full path, `commandLine` begins with its quoted name.
-    CWin32DebugPlatform(const CString& program, const CString& commandLine, HWND hWndDlg, CWakeSignal& wake)
-        : m_program(program), m_commandLine(commandLine), m_hWndDlg(hWndDlg), m_wake(wake)
+    // `program` is the target's full path, `commandLine` begins with its quoted
+    // name; `launchFlags` are LaunchProcess's for the debuggee.
+    CWin32DebugPlatform(const CString& program, const CString& commandLine, HWND hWndDlg, CWakeSignal& wake,
+                        int launchFlags = launchDebuggee)
+        : m_program(program), m_commandLine(commandLine), m_hWndDlg(hWndDlg), m_wake(wake), m_nLaunchFlags(launchFlags)
     {
     }
 
@@ -40,4 +43,5 @@ private:
     CString m_commandLine;
     HWND m_hWndDlg;
     CWakeSignal& m_wake;
+    int m_nLaunchFlags;
 };

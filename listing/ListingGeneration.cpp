@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "app/TracerDlg.h"
 #include "debugger/LaunchProcess.h"
+#include "framework/UiSeam.h"
 
 DWORD g_dwListingWaitMs = 600000;
 
@@ -25,11 +25,11 @@ static const char kFolderNotWritten[] = "[ %s ]\n  The folder cannot be written 
 static const char kDamagedAnew[] = "[ %s ]\n  The file is damaged; it is made anew from the target.";
 static const char kDamaged[] = "[ %s ]\n  The file is damaged; attach its target to make it anew.";
 
-static int ListingFailure(CTracerDlg& dlg, const char* format, const CString& path)
+static int ListingFailure(CTargetListing& listing, const char* format, const CString& path)
 {
     CString text;
     text.Format(format, path.GetString());
-    dlg.MessageBox(text, kListingCaption, MB_SETFOREGROUND);
+    AfxShowMessageBox(listing.ListingOwner(), text, kListingCaption, MB_SETFOREGROUND);
     return 0;
 }
 
@@ -206,7 +206,7 @@ static CString CurrentDirectory()
 // Runs the batch in the current directory, with the disassembler given
 // `target`; 2 with the fresh listing open, 0 after a message. Nothing is left
 // in that directory.
-static int RunDisassembler(CTracerDlg& dlg, const CString& disassembler, const CString& target,
+static int RunDisassembler(CTargetListing& listing, const CString& disassembler, const CString& target,
                            const CString& listingPath)
 {
     // Files of the user's that happen to carry these names (the target
@@ -216,43 +216,43 @@ static int RunDisassembler(CTracerDlg& dlg, const CString& disassembler, const C
         CString written = batch;
         written.Replace("\n", "\r\n");
         if (!IsOwnLeftover("temp.bat", written.Str()))
-            return ListingFailure(dlg, kInTheWay, FullPath("temp.bat"));
+            return ListingFailure(listing, kInTheWay, FullPath("temp.bat"));
     }
     if (Exists("temp.exe")) {
         std::string copy;
         if (!ReadWhole(disassembler, copy) || !IsOwnLeftover("temp.exe", copy))
-            return ListingFailure(dlg, kInTheWay, FullPath("temp.exe"));
+            return ListingFailure(listing, kInTheWay, FullPath("temp.exe"));
     }
 
     CString batchPath = FullPath("temp.bat");
     if (!WriteBatch(batch)) {
         ScrubTemporaryFiles();
-        return ListingFailure(dlg, kNotWritten, batchPath);
+        return ListingFailure(listing, kNotWritten, batchPath);
     }
 
     // The batch by its full path: a "temp.bat" in the tracer's own folder or on
     // the search path is never the one run (the command interpreter looks in
     // the current directory first).
-    if (LaunchProcess(batchPath, "\"temp.bat\"", 0, dlg.m_hWndDlg)
+    if (LaunchProcess(batchPath, "\"temp.bat\"", 0, listing.ListingOwner())
         && ::WaitForSingleObject(g_processInfo.hProcess, g_dwListingWaitMs) == WAIT_TIMEOUT) {
         EndBatch(g_processInfo);
         CloseBatchHandles();
         ::DeleteFileA(listingPath);
         ScrubTemporaryFiles();
-        return ListingFailure(dlg, kBadFormat, listingPath + "(WAIT_TIMEOUT)");
+        return ListingFailure(listing, kBadFormat, listingPath + "(WAIT_TIMEOUT)");
     }
     ScrubTemporaryFiles();
     CloseBatchHandles();
 
-    dlg.m_hListingFile = OpenListingFile(listingPath);
-    if (dlg.m_hListingFile == INVALID_HANDLE_VALUE)
-        return ListingFailure(dlg, kBadFormat, listingPath);
+    listing.m_hListingFile = OpenListingFile(listingPath);
+    if (listing.m_hListingFile == INVALID_HANDLE_VALUE)
+        return ListingFailure(listing, kBadFormat, listingPath);
     // An empty listing means the disassembler failed; kept, it would be taken
     // for a valid listing of the target on the next attach.
-    if (::GetFileSize(dlg.m_hListingFile, NULL) == 0) {
-        CloseAndForget(dlg.m_hListingFile);
+    if (::GetFileSize(listing.m_hListingFile, NULL) == 0) {
+        CloseAndForget(listing.m_hListingFile);
         ::DeleteFileA(listingPath);
-        return ListingFailure(dlg, kBadFormat, listingPath);
+        return ListingFailure(listing, kBadFormat, listingPath);
     }
     return 2;
 }
@@ -261,45 +261,52 @@ static int RunDisassembler(CTracerDlg& dlg, const CString& disassembler, const C
 // after a message. It runs in the target's folder, or, where that cannot be
 // written (Program Files for a user without elevation), in the archive folder
 // on the target's full path.
-static int GenerateListing(CTracerDlg& dlg, const CString& startDir, const CString& listingPath)
+static int GenerateListing(CTargetListing& listing, const CString& startDir, const CString& listingPath)
 {
     CString disassembler = startDir + "Korvane.dll";
     if (!Exists(disassembler))
-        return ListingFailure(dlg, kNotThere, disassembler);
-    if (!Exists(dlg.m_strTargetName))
-        return ListingFailure(dlg, kNotThere, FullPath(dlg.m_strTargetName));
+        return ListingFailure(listing, kNotThere, disassembler);
+    if (!Exists(listing.m_strTargetName))
+        return ListingFailure(listing, kNotThere, FullPath(listing.m_strTargetName));
     // The listing goes there, whichever folder the batch runs in.
-    CString archiveDir = dlg.m_strArchiveDir.Left(dlg.m_strArchiveDir.GetLength() - 1);
+    CString archiveDir = listing.m_strArchiveDir.Left(listing.m_strArchiveDir.GetLength() - 1);
     if (!CanWriteIn(archiveDir))
-        return ListingFailure(dlg, kFolderNotWritten, archiveDir);
+        return ListingFailure(listing, kFolderNotWritten, archiveDir);
 
     CString targetDir = CurrentDirectory();
     if (CanWriteIn(targetDir))
-        return RunDisassembler(dlg, disassembler, dlg.m_strTargetName, listingPath);
-    CString target = FullPath(dlg.m_strTargetName);
+        return RunDisassembler(listing, disassembler, listing.m_strTargetName, listingPath);
+    CString target = FullPath(listing.m_strTargetName);
     if (!::SetCurrentDirectoryA(archiveDir))
-        return ListingFailure(dlg, kFolderNotWritten, archiveDir);
-    int result = RunDisassembler(dlg, disassembler, target, listingPath);
+        return ListingFailure(listing, kFolderNotWritten, archiveDir);
+    int result = RunDisassembler(listing, disassembler, target, listingPath);
     ::SetCurrentDirectoryA(targetDir);
     return result;
 }
 
-int CTracerDlg::OpenListing(int forArchive, BOOL bDamaged)
+CString CTargetListing::ListingPath() const
 {
-    // The start directory is the archive folder without its "AR\".
-    int lastA = m_strArchiveDir.ReverseFind('A');
-    CString startDir = lastA >= 0 ? m_strArchiveDir.Left(lastA) : m_strArchiveDir;
-
     // Only the target's name changes: an ".exe" or ".com" in a folder name
     // would send the listing to a folder that does not exist.
     // A name with a folder in it (possible from an archive) would open, and
     // convert in place, a file outside the archive folder.
     CString listingName = m_strTargetName;
     if (listingName.Find('\\') >= 0 || listingName.Find('/') >= 0 || listingName.Find(':') >= 0)
-        return ListingFailure(*this, kBadFormat, m_strArchiveDir + m_strTargetName);
+        return CString();
     if (listingName.Replace(".exe", ".dsm") == 0 && listingName.Replace(".com", ".dsm") == 0)
+        return CString();
+    return m_strArchiveDir + listingName;
+}
+
+int CTargetListing::OpenListing(int forArchive, BOOL bDamaged)
+{
+    // The start directory is the archive folder without its "AR\".
+    int lastA = m_strArchiveDir.ReverseFind('A');
+    CString startDir = lastA >= 0 ? m_strArchiveDir.Left(lastA) : m_strArchiveDir;
+
+    CString listingPath = ListingPath();
+    if (listingPath.IsEmpty())
         return ListingFailure(*this, kBadFormat, m_strArchiveDir + m_strTargetName);
-    CString listingPath = m_strArchiveDir + listingName;
     if (listingPath.GetLength() >= MAX_PATH)
         return ListingFailure(*this, kBadFormat, listingPath);
 
@@ -308,7 +315,7 @@ int CTracerDlg::OpenListing(int forArchive, BOOL bDamaged)
         // as a listing older than its target is, where the target is at hand.
         CString text;
         text.Format(forArchive != 0 ? kDamaged : kDamagedAnew, listingPath.GetString());
-        MessageBox(text, "Korvane", MB_ICONEXCLAMATION);
+        AfxShowMessageBox(ListingOwner(), text, "Korvane", MB_ICONEXCLAMATION);
         if (forArchive != 0)
             return 0;
         if (!::DeleteFileA(listingPath)) {
@@ -344,7 +351,7 @@ int CTracerDlg::OpenListing(int forArchive, BOOL bDamaged)
     return GenerateListing(*this, startDir, listingPath);
 }
 
-int CTracerDlg::LoadListing(int forArchive, BOOL bDamaged)
+int CTargetListing::LoadListing(int forArchive, BOOL bDamaged)
 {
     int r = OpenListing(forArchive, bDamaged);
     if (r == 0)
@@ -394,23 +401,16 @@ int CTracerDlg::LoadListing(int forArchive, BOOL bDamaged)
         ConvertListing(m_pListing, size, *this);
     }
 
-    if (forArchive == 0)
-        SyncHitList();
+    OnListingLoaded(forArchive);
     return 1;
 }
 
-void CTracerDlg::CloseListing()
+void CTargetListing::CloseListing()
 {
     RemoveAllPoints();
     CloseAndForget(m_hListingMapping);
     CloseAndForget(m_hListingFile);
-    // The rows and the latest hit point into the view.
-    if (m_listHits.m_hWnd != NULL)
-        m_listHits.DeleteAllItems();
-    for (int& listed : m_listedKinds)
-        listed = 0;
-    m_pHitRecord = NULL;
-    m_shownHits.clear();
+    ForgetListing();
     if (m_pListing != NULL) {
         ::UnmapViewOfFile(m_pListing);
         m_pListing = NULL;

@@ -70,6 +70,9 @@ struct CPointMaps {
     // FALSE (nothing entered) when the record's kind is no point kind.
     BOOL EnterPoint(ListingRecord* pRecord);
     void RemoveAllPoints(); // empties the five kind maps and m_mapAll; forgets the base
+    // Before a run of every point: Num and Hits cleared; Comp takes the old
+    // Hits in compare mode (the run is compared with them), else cleared.
+    void ResetCounts(BOOL bCompareMode);
 };
 
 // The mark the conversion leaves in byte 0; the disassembler's listings start otherwise.

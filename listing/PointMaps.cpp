@@ -39,6 +39,19 @@ void CPointMaps::RemoveAllPoints()
     m_dwListingBase = 0;
 }
 
+void CPointMaps::ResetCounts(BOOL bCompareMode)
+{
+    for (POSITION pos = m_mapAll.GetStartPosition(); pos != NULL;) {
+        void* key;
+        void* value;
+        m_mapAll.GetNextAssoc(pos, key, value);
+        ListingRecord* record = static_cast<ListingRecord*>(value);
+        record->comp = bCompareMode ? record->hits : 0;
+        record->num = 0;
+        record->hits = 0;
+    }
+}
+
 BOOL ListingBaseLine(const char* text, DWORD chars, DWORD& base)
 {
     static const char head[] = " Image base "; // after the ';'

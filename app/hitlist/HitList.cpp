@@ -322,3 +322,20 @@ void CTracerDlg::OnSpeedReleased(NMHDR* /*pNMHDR*/, LRESULT* pResult)
     UpdateData(TRUE);
     *pResult = 0;
 }
+
+void CTracerDlg::OnListingLoaded(int forArchive)
+{
+    // An archive load lists the points itself, once it has restored the counts.
+    if (forArchive == 0)
+        SyncHitList();
+}
+
+void CTracerDlg::ForgetListing()
+{
+    if (m_listHits.m_hWnd != NULL)
+        m_listHits.DeleteAllItems();
+    for (int& listed : m_listedKinds)
+        listed = 0;
+    m_pHitRecord = NULL;
+    m_shownHits.clear();
+}

@@ -9,6 +9,7 @@
 #include <fstream>
 
 #include "archive/HitArchive.h"
+#include "debugger/TraceState.h"
 #include "tests/listing/ListingTestSupport.h"
 
 namespace {
@@ -205,6 +206,43 @@ TEST_F(HitArchiveTest, ReplayLowersCompByTheArchivedHits)
     EXPECT_EQ(Read(whole.substr(0, whole.size() - 8), &replayed, 2), 0) << "not read up to the cut";
     EXPECT_EQ(replayed, std::vector<ListingRecord*>({points[3], points[2]}));
     EXPECT_TRUE(points[0]->num == 0 && points[0]->hits == 0 && points[0]->comp == 5);
+}
+
+// A run compared with an archive (korvane-trace --compare) starts where "Run
+// Archive" and then "Run File" leave the window: Comp the archived hits of
+// every point, whatever its stored num or comp and whatever the listing held
+// before, Num and Hits 0; then each counted hit numbers its point, adds a hit
+// and takes one from Comp, below 0 past the archived hits.
+TEST_F(HitArchiveTest, ACompareRunStartsFromTheArchivedHits)
+{
+    for (ListingRecord* record : points)
+        record->num = record->hits = record->comp = 77; // left in the file by an earlier session
+    Entries entries = {{OffsetOf(points[0]), 4, 2, 99}, {OffsetOf(points[2]), 0, 0, 5}, {OffsetOf(points[3]), 9, 1, 0},
+                       {12345, 1, 1, 1}};
+    int skipped = Loaded(Archive(entries, 4), [&](CArchive& ar) {
+        HitArchiveHeader header;
+        EXPECT_TRUE(ReadArchiveSignature(ar));
+        ReadArchiveHeader(ar, header);
+        return TakeArchiveBaseline(ar, view.data(), Size(), maps);
+    });
+    EXPECT_EQ(skipped, 1);
+    const LONG comp[4] = {2, 0, 0, 1};
+    for (int i = 0; i < 4; ++i)
+        EXPECT_TRUE(points[i]->num == 0 && points[i]->hits == 0 && points[i]->comp == comp[i]) << i;
+
+    CTraceState run;
+    for (int hit : {0, 3, 0, 0, 1}) {
+        run.m_pHitRecord = points[hit];
+        ++run.m_nHitSeq;
+        EXPECT_EQ(run.CountReportedHit(TRUE), points[hit]);
+    }
+    const LONG after[4][3] = {{4, 3, -1}, {5, 1, -1}, {0, 0, 0}, {2, 1, 0}}; // num, hits, comp
+    for (int i = 0; i < 4; ++i)
+        EXPECT_TRUE(points[i]->num == after[i][0] && points[i]->hits == after[i][1] && points[i]->comp == after[i][2])
+            << i;
+    run.m_pHitRecord = nullptr;
+    EXPECT_EQ(run.CountReportedHit(FALSE), nullptr);
+    ExpectOnlyPointCountsChanged();
 }
 
 } // namespace

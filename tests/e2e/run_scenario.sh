@@ -14,7 +14,9 @@
 #                     one address a line, made by the companion disassembler and
 #                     listing-tool apart from the tracer; the same for REBUILT
 #   FAULT_EIP         the address of the sample's read of address 0 ("fault")
-#   WORK              a folder for the scenario's own files (archives)
+#   WORK              a folder for the scenario's own files (archives), with a
+#                     folder "tool" in it
+#   TRACE_TOOL        korvane-trace.exe in the tracer's folder
 #   THROWS            a copy of the C++ sample that throws and catches, and
 #   CODEDATA          of the C sample with data in its code section;
 #                     THROWS_UNTRACED and CODEDATA_UNTRACED are copies to run
@@ -30,7 +32,7 @@ work=$7/$name
 winpath() { printf 'Z:%s' "${1//\//\\}"; }
 
 rm -rf "$work"
-mkdir -p "$work/target dir" "$work/untraced" "$work/rebuilt"
+mkdir -p "$work/target dir" "$work/untraced" "$work/rebuilt" "$work/tool"
 cp "$sample" "$work/target dir/sample.exe"
 cp "$sample" "$work/target dir/other.exe"
 cp "$sample" "$work/untraced/sample.exe"
@@ -67,7 +69,7 @@ fault=$(grep -E '^:[0-9A-F]{8} [0-9A-F]+ +mov eax, dword ptr \[ecx\]' "$work/exp
 
 # The tracer makes its own listings on attach: none may be left from before.
 rm -f "$dist/AR/sample.dsm" "$dist/AR/other.dsm"
-export TARGET TARGET_OUT OTHER REBUILT UNTRACED UNTRACED_OUT EXPECTED EXPECTED_REBUILT FAULT_EIP WORK
+export TARGET TARGET_OUT OTHER REBUILT UNTRACED UNTRACED_OUT EXPECTED EXPECTED_REBUILT FAULT_EIP WORK TRACE_TOOL
 export THROWS THROWS_OUT THROWS_UNTRACED THROWS_UNTRACED_OUT CODEDATA CODEDATA_OUT CODEDATA_UNTRACED CODEDATA_UNTRACED_OUT
 TARGET=$(winpath "$work/target dir/sample.exe")
 TARGET_OUT=$(winpath "$work/target dir/sample.out")
@@ -79,6 +81,7 @@ EXPECTED=$(winpath "$work/expected")
 EXPECTED_REBUILT=$(winpath "$work/expected rebuilt")
 FAULT_EIP=$fault
 WORK=$(winpath "$work")
+TRACE_TOOL=$(winpath "$dist/korvane-trace.exe")
 for program in throws codedata; do
   upper=${program^^}
   printf -v "$upper" '%s' "$(winpath "$work/code data/$program.exe")"

@@ -1,4 +1,4 @@
-#include "app/ExceptionReport.h"
+#include "debugger/ExceptionReport.h"
 
 CString FormatRegisterReport(DWORD code, const CONTEXT* context, DWORD shift, DWORD listingAddress)
 {
@@ -16,5 +16,22 @@ CString FormatRegisterReport(DWORD code, const CONTEXT* context, DWORD shift, DW
         listed.Format("\nListing address = %.8X", static_cast<unsigned>(listingAddress));
         text += listed;
     }
+    return text;
+}
+
+CString FormatListingOutside(const CString& strTargetName)
+{
+    CString text;
+    text.Format("[ %s ]\n  No address of the listing lies in the program: nothing could be traced !",
+                strTargetName.GetString());
+    return text;
+}
+
+CString FormatUnrewound(DWORD dwThreadId, DWORD dwAddress)
+{
+    CString text;
+    text.Format("Thread %lu could not be rewound after its breakpoint at %08lX: its registers could not be "
+                "read.\nThe process was ended, since that thread could not go on correctly.",
+                static_cast<unsigned long>(dwThreadId), static_cast<unsigned long>(dwAddress));
     return text;
 }
