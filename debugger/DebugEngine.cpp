@@ -63,6 +63,16 @@ DWORD Address(void* key)
     return static_cast<DWORD>(reinterpret_cast<uintptr_t>(key));
 }
 
+// Calls f(key, value) for every entry of the map.
+template <typename F> void EachEntry(const CMapPtrToPtr& map, F f)
+{
+    void *key, *value;
+    for (POSITION pos = map.GetStartPosition(); pos != NULL;) {
+        map.GetNextAssoc(pos, key, value);
+        f(key, value);
+    }
+}
+
 void Remember(DWORD address, BYTE own, BOOL planted)
 {
     s_breakpoints.SetAt(Key(address), reinterpret_cast<void*>(own | (planted ? kPlanted : 0)));
@@ -294,13 +304,7 @@ void CDebugEngine::OnOtherProcessException()
 void CDebugEngine::DetachOthers()
 {
     // Left running: the system would end them with the debug thread.
-    POSITION pos = s_others.GetStartPosition();
-    while (pos != NULL) {
-        void* key;
-        void* value;
-        s_others.GetNextAssoc(pos, key, value);
-        m_sys.Detach(Address(key));
-    }
+    EachEntry(s_others, [&](void* key, void*) { m_sys.Detach(Address(key)); });
     s_others.RemoveAll();
 }
 
@@ -362,51 +366,39 @@ void CDebugEngine::PlantKind(int kind)
 {
     CMapPtrToPtr& map = m_maps.KindMap(kind);
     m_batch.clear();
-    POSITION pos = map.GetStartPosition();
-    while (pos != NULL) {
-        void* key;
-        void* value;
-        map.GetNextAssoc(pos, key, value);
+    EachEntry(map, [&](void* key, void*) {
         DWORD address = Address(key);
         // A point just taken is planted again once its thread has run past
         // it, not under the thread that stands on it.
         if (!IsPlanted(address) && !IsPending(address))
             m_batch.push_back(address);
-    }
+    });
     std::sort(m_batch.begin(), m_batch.end());
     Plant(m_batch);
 
     // Each record of the kind, and the one a hit there is counted on, keeps the
     // program's own byte: the list shows counts only once it is set.
-    pos = map.GetStartPosition();
-    while (pos != NULL) {
-        void* key;
-        void* value;
-        map.GetNextAssoc(pos, key, value);
+    EachEntry(map, [&](void* key, void* value) {
         BYTE own;
         if (!OwnByte(Address(key), own))
-            continue;
+            return;
         Record(value)->savedByte = own;
         void* counted = NULL;
         if (m_maps.m_mapAll.Lookup(key, counted))
             Record(counted)->savedByte = own;
-    }
+    });
 }
 
 void CDebugEngine::RemoveKind(int kind)
 {
     CMapPtrToPtr& map = m_maps.KindMap(kind);
     m_batch.clear();
-    POSITION pos = map.GetStartPosition();
-    while (pos != NULL) {
-        void* key;
-        void* value;
-        map.GetNextAssoc(pos, key, value);
+    EachEntry(map, [&](void* key, void*) {
         DWORD address = Address(key);
         // A point of a kind still planted keeps its breakpoint.
         if (IsPlanted(address) && !IsWanted(address))
             m_batch.push_back(address);
-    }
+    });
     std::sort(m_batch.begin(), m_batch.end());
     Remove(m_batch);
 }
@@ -418,14 +410,10 @@ void CDebugEngine::RemoveAllBreakpoints()
     s_bEntryPlanted = FALSE;
     s_pending.RemoveAll();
     m_batch.clear();
-    POSITION pos = s_breakpoints.GetStartPosition();
-    while (pos != NULL) {
-        void* key;
-        void* value;
-        s_breakpoints.GetNextAssoc(pos, key, value);
+    EachEntry(s_breakpoints, [&](void* key, void* value) {
         if (reinterpret_cast<uintptr_t>(value) & kPlanted)
             m_batch.push_back(Address(key));
-    }
+    });
     std::sort(m_batch.begin(), m_batch.end());
     Remove(m_batch);
 }
@@ -563,15 +551,9 @@ BOOL CDebugEngine::Rewind(DWORD address)
 
 BOOL CDebugEngine::IsPending(DWORD address) const
 {
-    POSITION pos = s_pending.GetStartPosition();
-    while (pos != NULL) {
-        void* key;
-        void* value;
-        s_pending.GetNextAssoc(pos, key, value);
-        if (Address(value) == address)
-            return TRUE;
-    }
-    return FALSE;
+    BOOL pending = FALSE;
+    EachEntry(s_pending, [&](void*, void* value) { pending |= Address(value) == address; });
+    return pending;
 }
 
 // "Skip Point": the point taken last is not planted again, whichever threads
@@ -582,14 +564,10 @@ void CDebugEngine::ConsumeSkip()
         return;
     m_state.m_bSkipPoint = 0;
     m_threads.clear();
-    POSITION pos = s_pending.GetStartPosition();
-    while (pos != NULL) {
-        void* key;
-        void* value;
-        s_pending.GetNextAssoc(pos, key, value);
+    EachEntry(s_pending, [&](void* key, void* value) {
         if (Address(value) == g_lastPoint)
             m_threads.push_back(Address(key));
-    }
+    });
     for (DWORD thread : m_threads)
         s_pending.RemoveKey(Key(thread));
 }
@@ -618,21 +596,17 @@ void CDebugEngine::ReleasePending(DWORD dwThreadId)
 void CDebugEngine::ReleaseRunPast(DWORD dwThreadId, BOOL bRunning)
 {
     m_threads.clear();
-    POSITION pos = s_pending.GetStartPosition();
-    while (pos != NULL) {
-        void* key;
-        void* value;
-        s_pending.GetNextAssoc(pos, key, value);
+    EachEntry(s_pending, [&](void* key, void* value) {
         void* handle = NULL;
         CONTEXT context = {};
         context.ContextFlags = CONTEXT_FULL;
         if (Address(key) == dwThreadId || !ThreadMap.Lookup(key, handle))
-            continue;
+            return;
         BOOL read = bRunning ? m_sys.GetRunningRegisters(static_cast<HANDLE>(handle), context)
                              : m_sys.GetRegisters(static_cast<HANDLE>(handle), context);
         if (read && context.Eip != m_image.ToProcess(Address(value)))
             m_threads.push_back(Address(key));
-    }
+    });
     for (DWORD thread : m_threads)
         ReleasePending(thread);
 }
