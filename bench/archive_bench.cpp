@@ -27,21 +27,6 @@ void ListEveryKind(CTracerDlg& dlg)
     dlg.SyncHitList();
 }
 
-// A run that reached every point.
-void CountEveryPoint(CTracerDlg& dlg)
-{
-    LONG n = 0;
-    for (POSITION pos = dlg.m_mapAll.GetStartPosition(); pos != NULL;) {
-        void *key, *value;
-        dlg.m_mapAll.GetNextAssoc(pos, key, value);
-        ListingRecord* record = static_cast<ListingRecord*>(value);
-        record->num = ++n;
-        record->hits = n % 13 + 1;
-        record->comp = 0;
-        record->savedByte = 0x90;
-    }
-}
-
 void Line(const char* what, double ms, double baseline)
 {
     std::printf("  %-40s %8.1f ms   %6.2f x baseline\n", what, ms, baseline > 0 ? ms / baseline : 0.0);
@@ -78,7 +63,7 @@ int main(int argc, char** argv)
     if (!dlg.LoadListing(1)) // converts it
         return 1;
     ListEveryKind(dlg);
-    CountEveryPoint(dlg);
+    CountEveryPoint(dlg, false);
     const int points = dlg.m_mapAll.GetCount(), rows = dlg.m_listHits.GetItemCount();
 
     // The fastest of several rounds counts, as the least disturbed by the other work on the machine.

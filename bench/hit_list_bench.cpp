@@ -54,21 +54,6 @@ bool WriteListing(const std::string& path, int points)
     return ok && written == text.size();
 }
 
-// A run that reached every point.
-void CountEveryPoint(CTracerDlg& dlg)
-{
-    LONG n = 0;
-    for (POSITION pos = dlg.m_mapAll.GetStartPosition(); pos != NULL;) {
-        void *key, *value;
-        dlg.m_mapAll.GetNextAssoc(pos, key, value);
-        ListingRecord* record = static_cast<ListingRecord*>(value);
-        record->num = ++n;
-        record->hits = n % 13 + 1;
-        record->comp = n % 5;
-        record->savedByte = 0x90;
-    }
-}
-
 void Click(CTracerDlg& dlg, int id)
 {
     ::SendMessageA(::GetDlgItem(dlg.m_hWnd, id), BM_CLICK, 0, 0);
@@ -227,7 +212,7 @@ bool Measure(const std::string& work, int points, int rounds, Measured& m)
             dlg.SyncHitList();
         });
         m.points = dlg.m_mapAll.GetCount();
-        CountEveryPoint(dlg);
+        CountEveryPoint(dlg, true);
         for (int id : {IDC_JMP, IDC_JMP, IDC_CALL, IDC_CALL})
             timed([&] { Click(dlg, id); });
         for (int column = 0; column < 5; ++column)
@@ -251,7 +236,7 @@ bool Measure(const std::string& work, int points, int rounds, Measured& m)
             }
             dlg.ShowHits();
         });
-        CountEveryPoint(dlg);
+        CountEveryPoint(dlg, true);
         timed([&] { dlg.SaveArchive(); });
         timed([&] { dlg.LoadArchive(); });
         dlg.SetMode(1, 1);
