@@ -16,22 +16,10 @@
 
 #include "app/TracerDlg.h"
 #include "bench/BenchTarget.h"
+#include "bench/BenchUi.h"
 #include "listing/ListingGeneration.h"
 
 namespace {
-
-// Message boxes are printed and answered, so that a failure never blocks.
-class PrintingUi : public IUiSeam {
-public:
-    int MessageBox(HWND, LPCSTR text, LPCSTR caption, UINT) override
-    {
-        std::fprintf(stderr, "box [%s]: %s\n", caption, text);
-        ++boxes;
-        return IDOK;
-    }
-    BOOL FileDialog(BOOL, OPENFILENAMEA&) override { return FALSE; }
-    int boxes = 0;
-};
 
 void Line(const char* what, double ms, double whole)
 {
@@ -63,7 +51,7 @@ int main(int argc, char** argv)
         return 1;
     }
 
-    PrintingUi ui;
+    BenchUi ui;
     AfxSetUiSeam(&ui);
     ::SetCurrentDirectoryA(start.c_str());
     CTracerDlg dlg;

@@ -101,6 +101,19 @@ public:
         if (!::ReadProcessMemory(m_process, m_base + offset, data, size, &done) || done != size)
             throw Failure("cannot read from the tracer's process");
     }
+    // A text a control writes through an item structure (HDITEMA, LVITEMA):
+    // the item at 0, its buffer at 256, the text read back after `ask`.
+    template <typename Item, typename Ask> std::string Text(Item item, Ask ask) const
+    {
+        item.pszText = At(256);
+        item.cchTextMax = static_cast<int>(remoteTextMax);
+        Write(0, &item, sizeof item);
+        Write(256, "", 1);
+        ask(reinterpret_cast<LPARAM>(At(0)));
+        char text[remoteTextMax] = {};
+        Read(256, text, sizeof text - 1);
+        return text;
+    }
 
 private:
     HANDLE m_process;
@@ -483,14 +496,7 @@ std::string TracerSession::Heading(HWND header, int index) const
     RemoteBlock block(m_process, 256 + remoteTextMax);
     HDITEMA item = {};
     item.mask = HDI_TEXT;
-    item.pszText = block.At(256);
-    item.cchTextMax = remoteTextMax;
-    block.Write(0, &item, sizeof item);
-    block.Write(256, "", 1);
-    Ask(header, HDM_GETITEMA, index, reinterpret_cast<LPARAM>(block.At(0)));
-    char text[remoteTextMax] = {};
-    block.Read(256, text, sizeof text - 1);
-    return text;
+    return block.Text(item, [&](LPARAM remote) { Ask(header, HDM_GETITEMA, index, remote); });
 }
 
 std::vector<std::string> TracerSession::Headings() const
@@ -520,14 +526,7 @@ std::vector<std::string> TracerSession::Column(int column, int firstRow, int max
     for (int row = firstRow; row < end; ++row) {
         LVITEMA item = {};
         item.iSubItem = column;
-        item.pszText = block.At(256);
-        item.cchTextMax = remoteTextMax;
-        block.Write(0, &item, sizeof item);
-        block.Write(256, "", 1);
-        Ask(list, LVM_GETITEMTEXTA, row, reinterpret_cast<LPARAM>(block.At(0)));
-        char text[remoteTextMax] = {};
-        block.Read(256, text, sizeof text - 1);
-        cells.push_back(text);
+        cells.push_back(block.Text(item, [&](LPARAM remote) { Ask(list, LVM_GETITEMTEXTA, row, remote); }));
     }
     return cells;
 }
