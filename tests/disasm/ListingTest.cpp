@@ -47,7 +47,7 @@ TEST(ListingRules, EveryLineOfRealProgramsBecomesTheRightPoint)
 {
     CCapstone cs;
     ASSERT_TRUE(cs.ok);
-    size_t calls = 0, jumps = 0, strings = 0, unreached = 0;
+    size_t calls = 0, jumps = 0, strings = 0;
     const std::string wine = "/usr/lib/i386-linux-gnu/wine/i386-windows/";
     for (const std::string& path : {kPeDir + "/tiny.exe", kPeDir + "/tables.dll", kPeDir + "/throws.exe", kPeDir + "/codedata_o2.exe",
                                     wine + "notepad.exe", wine + "cmd.exe", wine + "regedit.exe", wine + "winmm.dll"}) {
@@ -90,23 +90,7 @@ TEST(ListingRules, EveryLineOfRealProgramsBecomesTheRightPoint)
         }
         // Nothing else (header, data and note lines) became a point.
         EXPECT_EQ(size_t(maps.m_mapAll.GetCount()), points.size()) << path;
-
-        // Bytes no path reaches are listed with their address, but even a
-        // conversion that took every such line for a code line finds no point
-        // in it: the same maps.
-        std::string taken = text;
-        for (size_t pos = 0; pos < taken.size(); pos = taken.find("\r\n", pos) + 2) {
-            if (taken[pos] == ';' && IsHex(taken, pos + 1, 8) && taken.compare(pos + 34, 2, "; ") == 0) {
-                taken[pos] = ':';
-                ++unreached;
-            }
-        }
-        std::vector<char> takenView(taken.begin(), taken.end());
-        CPointMaps takenMaps;
-        ConvertListing(takenView.data(), DWORD(takenView.size()), takenMaps);
-        EXPECT_EQ(takenMaps.m_mapAll.GetCount(), maps.m_mapAll.GetCount()) << path;
     }
-    EXPECT_GT(unreached, 1000u);
     EXPECT_TRUE(calls > 1000 && jumps > 1000 && strings > 100) << calls << " calls, " << jumps << " jumps, " << strings << " strings";
 }
 
