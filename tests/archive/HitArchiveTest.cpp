@@ -163,8 +163,10 @@ TEST_F(HitArchiveTest, ReplayLowersCompByTheArchivedHits)
     const std::string whole = Archive(entries, 4);
     auto fromEarlierRun = [&] {
         view = original;
-        for (int i = 0; i < 4; ++i)
-            points[i]->num = own[i], points[i]->comp = earlier[i];
+        for (int i = 0; i < 4; ++i) {
+            points[i]->num = own[i];
+            points[i]->comp = earlier[i];
+        }
     };
     std::vector<ListingRecord*> replayed;
     fromEarlierRun();
