@@ -47,6 +47,17 @@ ensure_display() {
 }
 stop_display() { if [ -n "$xvfb_pid" ]; then kill "$xvfb_pid" 2>/dev/null || true; fi; xvfb_pid=; }
 
+# Wine ready for a run of tests: the prefix, a display and a persistent server,
+# the prefix's services started now, detached from our output (started first
+# inside ctest they would inherit its pipe and keep it waiting forever).
+start_wine() {
+  ensure_prefix
+  ensure_display
+  wineserver -p 2>/dev/null || true
+  wine cmd /c exit </dev/null >/dev/null 2>&1 || true
+}
+stop_wine() { wineserver -k 2>/dev/null || true; stop_display; }
+
 # Whether this machine runs 32-bit x86 programs at all. Some kernels boot with
 # their 32-bit emulation off (dmesg: "32-bit emulation disabled"); Wine's
 # 32-bit loader cannot start there, and neither can any Win32 test.

@@ -13,14 +13,8 @@ echo "== native tests (ASan/UBSan)"
 ctest --test-dir "$BUILD_DIR/native" --output-on-failure --timeout 900 -j "$(nproc)" || status=1
 
 if can_run_32bit; then
-  ensure_prefix
-  ensure_display
-  wineserver -p 2>/dev/null || true
-  # Start the prefix's services now, detached from our output: started first
-  # inside ctest they would inherit its pipe and keep it waiting forever.
-  wine cmd /c exit </dev/null >/dev/null 2>&1 || true
-  cleanup() { wineserver -k 2>/dev/null || true; stop_display; }
-  trap cleanup EXIT
+  start_wine
+  trap stop_wine EXIT
   echo "== Win32 tests (Wine)"
   ctest --test-dir "$BUILD_DIR/win32" --output-on-failure --timeout 900 || status=1
 elif [ "${KORVANE_VM:-1}" != 0 ]; then

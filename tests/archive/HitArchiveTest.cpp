@@ -6,11 +6,10 @@
 #include <array>
 #include <climits>
 #include <cstdint>
-#include <fstream>
 
-#include "archive/HitArchive.h"
 #include "debugger/TraceState.h"
-#include "tests/listing/ListingTestSupport.h"
+#include "tests/archive/ArchiveFile.h"
+#include "tests/listing/ListingText.h"
 
 namespace {
 
@@ -28,20 +27,6 @@ template <typename Store> std::string Stored(Store store)
     ar.Close();
     std::ifstream in(kPath, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-// What `load` returns, or -1 when it met the framework's end-of-file error.
-template <typename Load> int Loaded(const std::string& bytes, Load load)
-{
-    std::ofstream(kPath, std::ios::binary | std::ios::trunc) << bytes;
-    CFile file;
-    EXPECT_TRUE(file.Open(kPath, CFile::modeRead));
-    CArchive ar(&file, CArchive::load);
-    try {
-        return load(ar);
-    } catch (const CArchiveException&) {
-        return -1;
-    }
 }
 
 // Each length with its shortest prefix, also through the 4096-byte buffer many
@@ -68,7 +53,7 @@ TEST(ArchiveEncoding, StringPrefixesWideStringsAndLengthsBeyondTheEnd)
     for (const auto& [bytes, want] : read) {
         CString got;
         LONG after = 0;
-        int end = Loaded(bytes + std::string("\x02\0\0\x80", 4), [&](CArchive& ar) { return (ar >> got >> after, 0); });
+        int end = LoadArchive(kPath, bytes + std::string("\x02\0\0\x80", 4), [&](CArchive& ar) { return (ar >> got >> after, 0); });
         EXPECT_EQ(end < 0 ? "<end>" : got.Str() + (after == INT_MIN + 2 ? "" : "<no int>"), want);
     }
 }
@@ -88,20 +73,15 @@ TEST(ArchiveEncoding, TheExampleFileByteForByte)
               std::string(example, sizeof example - 1));
 }
 
-// Four points: a call, a string after a push, a jump through a pointer, and a
-// string that takes the address of a call (m_mapAll keeps the string).
+// The four records of m_mapAll in the shared listing of points.
 class HitArchiveTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        view = ToBytes(Listing({CodeLine("00401000", "E8FB000000", "call 00401100"),
-                                CodeLine("00401005", "6800304000", "push 00403000"), StrLine("\"hello\""),
-                                CodeLine("0040100A", "FF2504204000", "jmp dword ptr [00402004]"),
-                                CodeLine("00401010", "E8EB000000", "call 00401100"), StrLine("\"shared\"")}));
         ASSERT_EQ(ConvertListing(view.data(), Size(), maps), 5);
-        void *key, *value;
-        for (POSITION pos = maps.m_mapAll.GetStartPosition(); pos != NULL; points.push_back((ListingRecord*)value))
-            maps.m_mapAll.GetNextAssoc(pos, key, value);
+        const Snapshot all = SnapshotOf(maps, view);
+        for (const auto& [addr, at] : all[5])
+            points.push_back(reinterpret_cast<ListingRecord*>(&view[at]));
         ASSERT_EQ(points.size(), 4u);
         original = view;
     }
@@ -120,7 +100,7 @@ protected:
     // the entries skipped, or -1 at an early end.
     int Read(const std::string& bytes, std::vector<ListingRecord*>* replayed = nullptr, size_t upTo = SIZE_MAX)
     {
-        return Loaded(bytes, [&](CArchive& ar) {
+        return LoadArchive(kPath, bytes, [&](CArchive& ar) {
             HitArchiveHeader header;
             EXPECT_TRUE(ReadArchiveSignature(ar));
             ReadArchiveHeader(ar, header);
@@ -133,15 +113,9 @@ protected:
         });
     }
     // Every byte of the listing but the counts of its point records (and their saved byte) is as converted.
-    void ExpectOnlyPointCountsChanged()
-    {
-        Bytes expected = original;
-        for (ListingRecord* record : points)
-            std::copy_n(view.begin() + OffsetOf(record) + 15, 17, expected.begin() + OffsetOf(record) + 15);
-        EXPECT_TRUE(view == expected);
-    }
+    void ExpectOnlyPointCountsChanged() { EXPECT_TRUE(view == WithCountsOf(original, view, maps)); }
 
-    Bytes view, original;
+    Bytes view = PointListing(), original;
     CPointMaps maps;
     std::vector<ListingRecord*> points;
 };
@@ -149,7 +123,8 @@ protected:
 // Forged offsets: only one that names a record m_mapAll holds is applied, and
 // bytes after the last entry are ignored. A file that ends early fails
 // wherever it ends; a count of 0 or below reads no entry, a huge one reads
-// those there are. Nothing but point counts is ever written.
+// those there are. Nothing but point counts is ever written, and a saved
+// byte only where num is not 0, so that the hit list shows just those.
 TEST_F(HitArchiveTest, OnlyPointRecordsTakeCountsWhereverTheFileEnds)
 {
     Entries forged = {{INT_MIN, 1, 1, 1}, {INT_MAX, 1, 1, 1}}, entries;
@@ -161,7 +136,7 @@ TEST_F(HitArchiveTest, OnlyPointRecordsTakeCountsWhereverTheFileEnds)
     ExpectOnlyPointCountsChanged();
 
     for (ListingRecord* record : points)
-        entries.push_back({OffsetOf(record), 1, 2, 3});
+        entries.push_back({OffsetOf(record), LONG(entries.size() % 2), 2, 3});
     std::string whole = Archive(entries, 4);
     for (size_t length = 0; length < whole.size(); ++length)
         EXPECT_EQ(Read(whole.substr(0, length)), -1) << length;
@@ -170,8 +145,8 @@ TEST_F(HitArchiveTest, OnlyPointRecordsTakeCountsWhereverTheFileEnds)
     EXPECT_EQ(Read(Archive(entries, -1)) + Read(Archive(entries, 0)), 0);
     EXPECT_EQ(view, original);
     EXPECT_EQ(Read(Archive(entries, INT_MAX)), -1);
-    for (ListingRecord* record : points)
-        EXPECT_EQ(LONG(record->hits), 2);
+    for (ListingRecord* r : points)
+        EXPECT_TRUE(r->hits == 2 && r->savedByte == (r->num ? 0x90 : 0)) << r->addrText;
 }
 
 // Comp ends as the earlier hits minus the archived ones, wrapping as 32 bits
@@ -183,26 +158,27 @@ TEST_F(HitArchiveTest, ReplayLowersCompByTheArchivedHits)
     const LONG stored[4][2] = {{9, 3}, {0, 6}, {0, 5}, {1, 1}}, own[4] = {0, 0, 4, 0}, earlier[4] = {5, 0, 7, INT_MIN};
     const LONG after[4][3] = {{9, 3, 2}, {0, 0, 0}, {0, 5, 2}, {1, 1, INT_MAX}}; // num, hits, comp
     Entries entries;
-    for (int i = 3; i >= 0; --i) {
+    for (int i = 3; i >= 0; --i)
         entries.push_back({OffsetOf(points[i]), stored[i][0], stored[i][1], 12345});
-        points[i]->num = own[i];
-        points[i]->comp = earlier[i];
-    }
+    const std::string whole = Archive(entries, 4);
+    auto fromEarlierRun = [&] {
+        view = original;
+        for (int i = 0; i < 4; ++i) {
+            points[i]->num = own[i];
+            points[i]->comp = earlier[i];
+        }
+    };
     std::vector<ListingRecord*> replayed;
-    EXPECT_EQ(Read(Archive(entries, 4), &replayed), 0);
+    fromEarlierRun();
+    EXPECT_EQ(Read(whole, &replayed), 0);
     EXPECT_EQ(replayed, std::vector<ListingRecord*>({points[3], points[2], points[0]}));
     for (int i = 0; i < 4; ++i) {
         const ListingRecord* r = points[i];
         EXPECT_TRUE(r->num == after[i][0] && r->hits == after[i][1] && r->comp == after[i][2]) << i;
     }
 
-    view = original;
-    for (int i = 0; i < 4; ++i) {
-        points[i]->num = own[i];
-        points[i]->comp = earlier[i];
-    }
+    fromEarlierRun();
     replayed.clear();
-    const std::string whole = Archive(entries, 4);
     EXPECT_EQ(Read(whole.substr(0, whole.size() - 8), &replayed, 2), 0) << "not read up to the cut";
     EXPECT_EQ(replayed, std::vector<ListingRecord*>({points[3], points[2]}));
     EXPECT_TRUE(points[0]->num == 0 && points[0]->hits == 0 && points[0]->comp == 5);
@@ -219,23 +195,20 @@ TEST_F(HitArchiveTest, ACompareRunStartsFromTheArchivedHits)
         record->num = record->hits = record->comp = 77; // left in the file by an earlier session
     Entries entries = {{OffsetOf(points[0]), 4, 2, 99}, {OffsetOf(points[2]), 0, 0, 5}, {OffsetOf(points[3]), 9, 1, 0},
                        {12345, 1, 1, 1}};
-    int skipped = Loaded(Archive(entries, 4), [&](CArchive& ar) {
+    int skipped = LoadArchive(kPath, Archive(entries, 4), [&](CArchive& ar) {
         HitArchiveHeader header;
         EXPECT_TRUE(ReadArchiveSignature(ar));
         ReadArchiveHeader(ar, header);
         return TakeArchiveBaseline(ar, view.data(), Size(), maps);
     });
     EXPECT_EQ(skipped, 1);
-    const LONG comp[4] = {2, 0, 0, 1};
-    for (int i = 0; i < 4; ++i)
-        EXPECT_TRUE(points[i]->num == 0 && points[i]->hits == 0 && points[i]->comp == comp[i]) << i;
-
     CTraceState run;
     for (int hit : {0, 3, 0, 0, 1}) {
         run.m_pHitRecord = points[hit];
         ++run.m_nHitSeq;
         EXPECT_EQ(run.CountReportedHit(TRUE), points[hit]);
     }
+    // From the archived comps 2, 0, 0, 1.
     const LONG after[4][3] = {{4, 3, -1}, {5, 1, -1}, {0, 0, 0}, {2, 1, 0}}; // num, hits, comp
     for (int i = 0; i < 4; ++i)
         EXPECT_TRUE(points[i]->num == after[i][0] && points[i]->hits == after[i][1] && points[i]->comp == after[i][2])

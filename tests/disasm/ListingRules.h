@@ -43,7 +43,8 @@ inline std::string BrokenListingRule(const std::string& text)
         } else if (line.compare(0, 1, ":") == 0) {
             return "only code lines start with ':': " + line;
         } else if (line.size() > 9 && line[0] == ';' && IsHex(line, 1, 8)) {
-            // An instruction that no path reaches: the columns of a code line, "; " before its text.
+            // An instruction that no path reaches: the columns of a code line, "; " before
+            // its text, where even a conversion that took it for code finds no kind.
             if (line[9] != ' ' || line.size() < 37 || line.compare(34, 2, "; ") != 0 || !IsHex(line, 10, line.find(' ', 10) - 10))
                 return "an unreached instruction out of its columns: " + line;
         }

@@ -44,12 +44,7 @@ if [ $need_win32 = 1 ] && ! can_run_32bit; then
     fi
   fi
 fi
-if [ $need_win32 = 1 ] && [ $vm = 0 ]; then
-  ensure_prefix
-  ensure_display
-  wineserver -p 2>/dev/null || true
-  wine cmd /c exit </dev/null >/dev/null 2>&1 || true
-fi
+[ $need_win32 = 1 ] && [ $vm = 0 ] && start_wine
 
 current=
 restore() {
@@ -58,7 +53,7 @@ restore() {
 cleanup() {
   restore
   if [ $vm = 2 ]; then bash "$root/scripts/vm.sh" stop
-  elif [ $need_win32 = 1 ] && [ $vm = 0 ]; then wineserver -k 2>/dev/null || true; stop_display; fi
+  elif [ $need_win32 = 1 ] && [ $vm = 0 ]; then stop_wine; fi
 }
 trap cleanup EXIT
 trap 'exit 130' INT TERM

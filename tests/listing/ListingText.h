@@ -35,6 +35,17 @@ typedef std::vector<char> Bytes;
 inline Bytes ToBytes(const std::string& s) { return Bytes(s.begin(), s.end()); }
 inline void* Key(DWORD addr) { return reinterpret_cast<void*>(static_cast<uintptr_t>(addr)); }
 
+// Four points, as archives name them: a call, a string after a push, a jump
+// through a pointer, and a string that takes the address of a call (m_mapAll
+// keeps the string).
+inline Bytes PointListing()
+{
+    return ToBytes(Listing({CodeLine("00401000", "E8FB000000", "call 00401100"),
+                            CodeLine("00401005", "6800304000", "push 00403000"), StrLine("\"hello\""),
+                            CodeLine("0040100A", "FF2504204000", "jmp dword ptr [00402004]"),
+                            CodeLine("00401010", "E8EB000000", "call 00401100"), StrLine("\"shared\"")}));
+}
+
 // (address, record offset) of every association, by address: the five kind maps, then m_mapAll.
 typedef std::vector<std::vector<std::pair<DWORD, long>>> Snapshot;
 inline Snapshot SnapshotOf(CPointMaps& maps, const Bytes& view)
@@ -50,6 +61,17 @@ inline Snapshot SnapshotOf(CPointMaps& maps, const Bytes& view)
         std::sort(all[index].begin(), all[index].end());
     }
     return all;
+}
+
+// The listing as converted, with the counts and saved byte of each point record
+// of m_mapAll as `view` holds them: all that reading an archive may change.
+inline Bytes WithCountsOf(const Bytes& converted, const Bytes& view, CPointMaps& maps)
+{
+    Bytes expected = converted;
+    const Snapshot all = SnapshotOf(maps, view);
+    for (const auto& [addr, at] : all[5])
+        std::copy_n(view.begin() + at + 15, 17, expected.begin() + at + 15);
+    return expected;
 }
 
 // "" when every entry is a record inside the view whose fields and text (to
