@@ -129,17 +129,15 @@ public:
     }
     BOOL GetRegisters(HANDLE hThread, CONTEXT& context) override
     {
-        DWORD id = Id(hThread);
-        m_unread.erase(id);
-        if (unreadableThreads.count(id))
-            return m_unread.insert(id), FALSE;
-        context = threads[id];
+        if (unreadableThreads.count(Id(hThread)))
+            return FALSE;
+        context = threads[Id(hThread)];
         return TRUE;
     }
     BOOL GetRunningRegisters(HANDLE hThread, CONTEXT& context) override { return GetRegisters(hThread, context); }
     BOOL SetRegisters(HANDLE hThread, const CONTEXT& context) override
     {
-        if (m_unread.count(Id(hThread)))
+        if (unreadableThreads.count(Id(hThread)))
             faults.push_back("wrote registers it could not read");
         threads[Id(hThread)] = context;
         return TRUE;
@@ -187,8 +185,10 @@ public:
         }
         else if (state->m_bReportPending)
             state->m_bReportPending = 0;
-        else
+        else {
             state->m_bStopRequest = 0;
+            ++pauses;
+        }
     }
     void Sleep(DWORD) override {}
     DWORD TickCount() override { return m_clock; }
@@ -210,7 +210,7 @@ public:
     std::vector<DWORD> quits, terminated, detached;
     std::vector<UINT> commands;
     std::map<DWORD, int> executed; // times the program's own instruction at an address ran
-    int detachTries = 0;
+    int detachTries = 0, pauses = 0;
 
 private:
     static HANDLE Handle(DWORD n) { return reinterpret_cast<HANDLE>(static_cast<uintptr_t>(n)); }
@@ -279,7 +279,6 @@ private:
     std::map<DWORD, CONTEXT> threads;
     std::set<DWORD> live; // the target's threads other than its main one
     std::map<DWORD, DWORD> m_rerun; // thread -> the instruction it was rewound onto
-    std::set<DWORD> m_unread;       // threads whose last register read failed
     std::vector<DebugEvent> m_script; // an instruction is a step without an event code
     size_t m_next = 0;
     int m_idle = 0, m_retries = 0, m_waits = 0;
