@@ -27,10 +27,10 @@ protected:
     // A new debuggee (three pages of code without a single 0xCC, the system's
     // breakpoint in ntdll), as "Start Process" leaves the state, with the kinds
     // wanted (a string of C c J j s); the points stay, their counts cleared.
-    // Booted: created, a DLL loaded, the system's initial breakpoint taken; its
-    // own code is next. The image lies `shift` bytes from the listing's base,
+    // Created, a DLL loaded, the system's initial breakpoint taken: its own
+    // code is next. The image lies `shift` bytes from the listing's base,
     // which the system does not tell when the image lies there.
-    void Fresh(const std::string& kinds, bool boot = true, DWORD shift = 0)
+    void Fresh(const std::string& kinds, DWORD shift = 0)
     {
         fake = FakeDebuggee();
         fake.state = &state;
@@ -49,18 +49,17 @@ protected:
         exceptions.clear();
         for (ListingRecord& record : storage)
             record.hits = record.num = 0;
-        if (boot) {
-            fake.Create(kStart + shift, shift != 0 ? 0x400000 + shift : 0);
-            fake.LoadDll();
-            fake.Exec(kMain, {kNtdll});
-        }
+        fake.Create(kStart + shift, shift != 0 ? 0x400000 + shift : 0);
+        fake.LoadDll();
+        fake.Exec(kMain, {kNtdll});
     }
     // What the window does with a report.
     void Count()
     {
-        if (state.m_dwExceptionCode != 0)
-            return exceptions.push_back(state.m_dwExceptionCode);
-        hits.push_back(DWORD(state.CountReportedHit(FALSE)->addr));
+        if (state.m_dwExceptionCode == 0)
+            return hits.push_back(DWORD(state.CountReportedHit(FALSE)->addr));
+        exceptions.push_back(state.m_dwExceptionCode);
+        shownEip = state.m_pExceptionContext.load()->Eip;
     }
     void Want(char kind, int wanted)
     {
@@ -99,6 +98,7 @@ protected:
     FakeDebuggee fake;
     std::deque<ListingRecord> storage;
     Addresses hits, exceptions;
+    DWORD shownEip = 0; // the registers of the exception shown last
 };
 
 // A point counts once between breakpoints of other points; "Skip Point"
@@ -123,7 +123,8 @@ TEST_F(EngineTest, APointCountsOnceBetweenBreakpointsOfOtherPoints)
     EXPECT_EQ(state.m_bSkipPoint, 0);
     EXPECT_FALSE(Planted(C) || Planted(Plain) || Planted(kStart));
     EXPECT_EQ(Passed(), 0) << "the system's breakpoint and the entry breakpoint go on";
-    EXPECT_EQ(*std::min_element(fake.timeouts.begin(), fake.timeouts.end()), g_dwDebugWaitMs) << "one thread: no short waits";
+    EXPECT_EQ(*std::min_element(fake.timeouts.begin(), fake.timeouts.end()), g_dwDebugWaitMs)
+        << "a single thread: no short waits";
 }
 
 // A kind unticked keeps the breakpoints of the addresses that a ticked kind
@@ -281,7 +282,6 @@ TEST_F(EngineTest, ACancelEndsTheDebuggeeInStages)
         Want('j', 1);
     };
     fake.CreateThread(2);
-    fake.CreateThread(3);
     fake.Exec(2, {A, B, A, B, A});
     fake.terminable = FALSE;
     EXPECT_EQ(Run(), 0);
@@ -345,15 +345,7 @@ TEST_F(EngineTest, ARelocatedImageCountsAsAtItsOwnBase)
     for (DWORD shift : {0u, 0x1350000u, 0u - 0x3F0000u, 0x9D00000u}) {
         SCOPED_TRACE(shift);
         maps.m_dwListingBase = shift == 0x9D00000u ? 0 : 0x400000;
-        Fresh("cjs", true, shift);
-        DWORD eip = 0, fault = 0; // as the report shows them
-        fake.onReport = [&] {
-            Count();
-            if (state.m_dwExceptionCode != 0) {
-                eip = state.m_pExceptionContext.load()->Eip;
-                fault = state.m_dwFaultAddress;
-            }
-        };
+        Fresh("cjs", shift);
         fake.Exec(kMain, {kStart + shift, A + shift, B + shift, A + shift, C + shift, kStart + shift});
         fake.CreateThread(2);
         fake.Exec(2, {C + shift}); // it stands on c while the main thread breaks at b
@@ -371,8 +363,8 @@ TEST_F(EngineTest, ARelocatedImageCountsAsAtItsOwnBase)
         EXPECT_EQ(state.m_bListingOutside, 0);
         EXPECT_EQ(state.m_dwImageShift, shift);
         EXPECT_EQ(exceptions, Addresses{EXCEPTION_ACCESS_VIOLATION});
-        EXPECT_EQ(eip, B + shift + 2) << "the process's registers";
-        EXPECT_EQ(fault, B + 2) << "the listing's address";
+        EXPECT_EQ(shownEip, B + shift + 2) << "the process's registers";
+        EXPECT_EQ(state.m_dwFaultAddress, B + 2) << "the listing's address";
         EXPECT_EQ(hits, (Addresses{kStart, A, B, A, C, kStart, C, B, A}));
         EXPECT_EQ(g_savedByte, fake.image[kStart + shift]);
     }
