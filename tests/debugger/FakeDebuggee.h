@@ -58,8 +58,6 @@ public:
         const DWORD begun = m_clock;
         for (; m_next < m_script.size(); ++m_next) {
             const DebugEvent step = m_script[m_next];
-            if (std::count(detached.begin(), detached.end(), step.dwProcessId))
-                continue;
             // A thread rewound runs that instruction before anything else of its own.
             auto rerun = m_rerun.find(step.dwThreadId);
             if (step.dwProcessId == kTarget && rerun != m_rerun.end()) {
@@ -159,12 +157,11 @@ public:
         ExitProcess(dwProcessId);
         return TRUE;
     }
+    // A process that cannot be let go: its events keep coming.
     BOOL Detach(DWORD dwProcessId) override
     {
-        ++detachTries;
-        if (detachable)
-            detached.push_back(dwProcessId);
-        return detachable;
+        detachTries.push_back(dwProcessId);
+        return FALSE;
     }
     void PostCommand(UINT nID) override
     {
@@ -194,7 +191,7 @@ public:
     DWORD TickCount() override { return m_clock; }
 
     // --- what the test sets ---
-    BOOL detachable = TRUE, terminable = TRUE;
+    BOOL terminable = TRUE;
     bool window = false;
     std::set<DWORD> unreadableThreads; // threads whose registers cannot be read
     CTraceState* state = nullptr;    // the window's side of the hand-over
@@ -207,10 +204,10 @@ public:
     std::vector<DWORD> statuses; // continue status of each event, in order
     std::vector<DWORD> timeouts; // the time-out of each wait
     std::vector<HANDLE> closed;  // every file handle of a creation or DLL event is to be closed
-    std::vector<DWORD> quits, terminated, detached;
+    std::vector<DWORD> quits, terminated, detachTries; // detachTries: the processes it tried to let go
     std::vector<UINT> commands;
     std::map<DWORD, int> executed; // times the program's own instruction at an address ran
-    int detachTries = 0, pauses = 0;
+    int pauses = 0;
 
 private:
     static HANDLE Handle(DWORD n) { return reinterpret_cast<HANDLE>(static_cast<uintptr_t>(n)); }
