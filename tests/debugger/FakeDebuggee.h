@@ -1,13 +1,11 @@
 // A scripted debuggee for the engine's native tests. The script is a list of
 // debug events and of instructions that threads execute; an instruction whose
-// byte is 0xCC raises a breakpoint, and after it is continued the thread
-// either runs it again (rewound onto it) or has run past it. A thread rewound
-// runs the instruction again just before its own next step, so other threads
-// may run and break in between, as they do. Running past an instruction the
-// program really has, touching another process's memory, waiting before
-// continuing, writing registers that could not be read, or a byte that is not
-// the program's own left in place when the program runs it: each is recorded
-// as a fault.
+// byte is 0xCC raises a breakpoint, and once continued the thread has either
+// run past it or, rewound onto it, runs it again just before its own next
+// step, so other threads may run and break in between, as they do. Running
+// past an instruction the program really has, touching another process's
+// memory, waiting before continuing, writing registers that could not be
+// read, or running a byte that is not the program's own: each is a fault.
 #pragma once
 
 #include <algorithm>
@@ -31,13 +29,8 @@ public:
         for (DWORD i = 0; i < bytes.size(); ++i)
             image[address + i] = memory[address + i] = bytes[i];
     }
-    // Creations and DLLs come with a file handle to be closed.
     // The image at `base` (0: the system does not tell).
-    void Create(DWORD start, DWORD base = 0)
-    {
-        Event(CREATE_PROCESS_DEBUG_EVENT, kTarget, kMain, 0, start);
-        m_script.back().dwImageBase = base;
-    }
+    void Create(DWORD start, DWORD base = 0) { Event(CREATE_PROCESS_DEBUG_EVENT, kTarget, kMain, 0, start, base); }
     void CreateChild(DWORD pid = kChild) { Event(CREATE_PROCESS_DEBUG_EVENT, pid, 50, 0, 0x400000); }
     void LoadDll(DWORD pid = kTarget) { Event(LOAD_DLL_DEBUG_EVENT, pid, 0, 0, 0); }
     void CreateThread(DWORD tid) { Event(CREATE_THREAD_DEBUG_EVENT, kTarget, tid, 0, 0); }
@@ -51,9 +44,6 @@ public:
         for (DWORD address : addresses)
             Event(0, kTarget, tid, 0, address);
     }
-    // From here on the script runs again and again until the program is ended;
-    // a pass without any event counts as a wait that timed out.
-    void Repeat() { m_repeatFrom = m_script.size(); }
 
     // --- IDebugPlatform ---
     int Launch() override { return 1; }
@@ -66,17 +56,8 @@ public:
         if (m_waiting)
             faults.push_back("waited with an event not continued");
         const DWORD begun = m_clock;
-        for (bool wrapped = false;; ++m_next) {
-            if (m_next >= m_script.size()) {
-                // A whole pass without an event: the program is silent.
-                if (m_repeatFrom >= m_script.size() || wrapped)
-                    break;
-                m_next = m_repeatFrom;
-                wrapped = true;
-            }
+        for (; m_next < m_script.size(); ++m_next) {
             const DebugEvent step = m_script[m_next];
-            if (std::count(detached.begin(), detached.end(), step.dwProcessId))
-                continue;
             // A thread rewound runs that instruction before anything else of its own.
             auto rerun = m_rerun.find(step.dwThreadId);
             if (step.dwProcessId == kTarget && rerun != m_rerun.end()) {
@@ -96,9 +77,9 @@ public:
                 return FALSE; // the wait timed out while the program ran
             }
         }
-        m_clock += dwMilliseconds; // a program looping without events, or idle
+        m_clock += dwMilliseconds;
         // The script has run out: the program idles; a test that never ends it fails.
-        if (m_repeatFrom >= m_script.size() && ++m_idle > 20) {
+        if (++m_idle > 20) {
             faults.push_back("the run did not end");
             m_script.clear();
             m_next = 0;
@@ -130,7 +111,7 @@ public:
     }
     BOOL ReadMemory(HANDLE hProcess, DWORD address, void* buffer, DWORD size) override
     {
-        if (!Touch(hProcess, "read another process", address, size, true))
+        if (!Mapped(hProcess, "read another process", address, size))
             return FALSE;
         for (DWORD i = 0; i < size; ++i)
             static_cast<BYTE*>(buffer)[i] = memory[address + i];
@@ -138,7 +119,7 @@ public:
     }
     BOOL WriteMemory(HANDLE hProcess, DWORD address, const void* buffer, DWORD size) override
     {
-        if (!Touch(hProcess, "wrote another process", address, size, false))
+        if (!Mapped(hProcess, "wrote another process", address, size))
             return FALSE;
         for (DWORD i = 0; i < size; ++i)
             memory[address + i] = static_cast<const BYTE*>(buffer)[i];
@@ -146,28 +127,21 @@ public:
     }
     BOOL GetRegisters(HANDLE hThread, CONTEXT& context) override
     {
-        DWORD id = Id(hThread);
-        m_unread.erase(id);
-        if (unreadableThreads.count(id))
-            return m_unread.insert(id), FALSE;
-        context = threads[id];
+        if (unreadableThreads.count(Id(hThread)))
+            return FALSE;
+        context = threads[Id(hThread)];
         return TRUE;
     }
     BOOL GetRunningRegisters(HANDLE hThread, CONTEXT& context) override { return GetRegisters(hThread, context); }
     BOOL SetRegisters(HANDLE hThread, const CONTEXT& context) override
     {
-        if (m_unread.count(Id(hThread)))
+        if (unreadableThreads.count(Id(hThread)))
             faults.push_back("wrote registers it could not read");
         threads[Id(hThread)] = context;
         return TRUE;
     }
     void CloseFile(HANDLE hFile) override { closed.push_back(hFile); }
-    void PostQuit(DWORD dwProcessId, DWORD dwMainThreadId) override
-    {
-        if (dwProcessId != kTarget)
-            faults.push_back("quit posted to another process");
-        quits.push_back(dwMainThreadId);
-    }
+    void PostQuit(DWORD, DWORD dwMainThreadId) override { quits.push_back(dwMainThreadId); }
     BOOL Terminate(DWORD dwProcessId) override
     {
         terminated.push_back(dwProcessId);
@@ -176,7 +150,6 @@ public:
         // What is left of the program does not run; its threads' exits and its
         // own are the next events.
         m_script.resize(m_next);
-        m_repeatFrom = SIZE_MAX;
         m_exec = {};
         m_rerun.clear();
         for (DWORD tid : live)
@@ -184,12 +157,11 @@ public:
         ExitProcess(dwProcessId);
         return TRUE;
     }
+    // A process that cannot be let go: its events keep coming.
     BOOL Detach(DWORD dwProcessId) override
     {
-        ++detachTries;
-        if (detachable)
-            detached.push_back(dwProcessId);
-        return detachable;
+        detachTries.push_back(dwProcessId);
+        return FALSE;
     }
     void PostCommand(UINT nID) override
     {
@@ -210,14 +182,16 @@ public:
         }
         else if (state->m_bReportPending)
             state->m_bReportPending = 0;
-        else
+        else {
             state->m_bStopRequest = 0;
+            ++pauses;
+        }
     }
     void Sleep(DWORD) override {}
     DWORD TickCount() override { return m_clock; }
 
     // --- what the test sets ---
-    BOOL detachable = TRUE, terminable = TRUE;
+    BOOL terminable = TRUE;
     bool window = false;
     std::set<DWORD> unreadableThreads; // threads whose registers cannot be read
     CTraceState* state = nullptr;    // the window's side of the hand-over
@@ -226,15 +200,14 @@ public:
 
     // --- what the test reads ---
     std::map<DWORD, BYTE> image, memory;
-    std::set<DWORD> unreadable; // pages (address / 4096) whose reads fail
     std::vector<std::string> faults;
     std::vector<DWORD> statuses; // continue status of each event, in order
     std::vector<DWORD> timeouts; // the time-out of each wait
-    std::vector<HANDLE> closed;
-    std::vector<DWORD> quits, terminated, detached;
+    std::vector<HANDLE> closed;  // every file handle of a creation or DLL event is to be closed
+    std::vector<DWORD> quits, terminated, detachTries; // detachTries: the processes it tried to let go
     std::vector<UINT> commands;
     std::map<DWORD, int> executed; // times the program's own instruction at an address ran
-    int memoryCalls = 0, detachTries = 0;
+    int pauses = 0;
 
 private:
     static HANDLE Handle(DWORD n) { return reinterpret_cast<HANDLE>(static_cast<uintptr_t>(n)); }
@@ -245,10 +218,11 @@ private:
         (code == CREATE_PROCESS_DEBUG_EVENT ? e.dwStartAddress : e.dwExceptionAddress) = address;
         return e;
     }
-    void Event(DWORD code, DWORD pid, DWORD tid, DWORD exception, DWORD address)
+    void Event(DWORD code, DWORD pid, DWORD tid, DWORD exception, DWORD address, DWORD base = 0)
     {
         const bool file = code == CREATE_PROCESS_DEBUG_EVENT || code == LOAD_DLL_DEBUG_EVENT;
         m_script.push_back(Made(code, pid, tid, exception, address, file ? Handle(0x9000 + DWORD(m_script.size())) : nullptr));
+        m_script.back().dwImageBase = base;
     }
     // Runs one instruction of a thread; TRUE when it raised a breakpoint.
     bool Execute(DWORD tid, DWORD address, bool rerun, DebugEvent& event)
@@ -258,16 +232,15 @@ private:
             faults.push_back("executed unmapped code");
         } else if (at->second == 0xCC) {
             // Rewound onto it, the thread runs it before its breakpoint is back.
-            const std::string twice = "a breakpoint taken twice for one execution";
-            if (rerun && std::find(faults.begin(), faults.end(), twice) == faults.end())
-                faults.push_back(twice);
+            if (rerun)
+                faults.push_back("a breakpoint taken twice for one execution");
             m_exec = {tid, address, rerun};
             return Deliver(event = Made(EXCEPTION_DEBUG_EVENT, kTarget, tid, EXCEPTION_BREAKPOINT, address));
         } else if (at->second != image[at->first]) {
             faults.push_back("ran a changed instruction");
         } else {
             ++executed[address];
-            ++m_clock; // an instruction takes a millisecond
+            ++m_clock;
             threads[tid].Eip = address + 1; // past it
             m_retries = 0;
         }
@@ -285,14 +258,13 @@ private:
         m_waiting = true;
         return TRUE;
     }
-    // Counts a memory call; whether every byte is mapped (and, to be read, readable).
-    bool Touch(HANDLE hProcess, const char* fault, DWORD address, DWORD size, bool read)
+    // Whether every byte is mapped; a process other than the target's is a fault.
+    bool Mapped(HANDLE hProcess, const char* fault, DWORD address, DWORD size)
     {
-        ++memoryCalls;
         if (hProcess != Handle(0x1000 + kTarget))
             faults.push_back(fault);
         for (DWORD i = 0; i < size; ++i)
-            if (!memory.count(address + i) || (read && unreadable.count((address + i) / 4096)))
+            if (!memory.count(address + i))
                 return false;
         return true;
     }
@@ -304,11 +276,10 @@ private:
     std::map<DWORD, CONTEXT> threads;
     std::set<DWORD> live; // the target's threads other than its main one
     std::map<DWORD, DWORD> m_rerun; // thread -> the instruction it was rewound onto
-    std::set<DWORD> m_unread;       // threads whose last register read failed
     std::vector<DebugEvent> m_script; // an instruction is a step without an event code
-    size_t m_next = 0, m_repeatFrom = SIZE_MAX;
+    size_t m_next = 0;
     int m_idle = 0, m_retries = 0, m_waits = 0;
     DWORD m_clock = 0;
     bool m_waiting = false; // an event is out, not yet continued
-    Running m_exec = {}; // the instruction out, run into 0xCC
+    Running m_exec = {};    // the instruction out, run into 0xCC
 };
