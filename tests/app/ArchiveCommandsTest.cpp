@@ -20,10 +20,11 @@ protected:
     void SetUp() override
     {
         StartFolderTest::SetUp();
-        Bytes converted = ToBytes(FileBytes(m_ar + "prog.dsm")); // as the window converts it
+        Bytes converted = ToBytes(ProgListing()); // as the window converts it
         CPointMaps maps;
         ConvertListing(converted.data(), DWORD(converted.size()), maps);
-        for (const auto& point : SnapshotOf(maps, converted)[5]) // by address, which is file order here
+        const Snapshot points = SnapshotOf(maps, converted);
+        for (const auto& point : points[5]) // by address, which is file order here
             m_at.push_back(LONG(point.second));
     }
 

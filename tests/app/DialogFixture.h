@@ -213,14 +213,7 @@ protected:
         m_start = m_targets + "\\Start";
         m_ar = m_start + "\\AR\\";
         fs::create_directories(m_ar);
-        auto line = [](std::string at, const char* text) { return at.append(34 - at.size(), ' ') + text + "\r\n"; };
-        std::string ref = std::string(23, ' ') + "StringRef: ", text = "Disassembly of prog.exe\r\n\r\n";
-        text += line(":00401000 E8FB000000", "call 00401100") + line(":00401005 6800304000", "push 00403000") +
-                line(ref, "\"hello\"") + line(":0040100A FF2504204000", "jmp dword ptr [00402004]") +
-                line(":00401010 6810304000", "push 00403010") + line(ref, "\"world\"");
-        while (text.size() < 700)
-            text += "; a line of the listing that is no point at all, only text\r\n";
-        std::ofstream(m_ar + "prog.dsm", std::ios::binary) << text;
+        std::ofstream(m_ar + "prog.dsm", std::ios::binary) << ProgListing();
         std::ofstream(m_targets + "\\prog.exe", std::ios::binary) << "MZ" << std::string(600, '\0');
         fs::last_write_time(m_ar + "prog.dsm", fs::last_write_time(m_targets + "\\prog.exe") + std::chrono::hours(1));
         fs::current_path(m_start);
@@ -233,6 +226,18 @@ protected:
         std::filesystem::current_path(std::filesystem::temp_directory_path());
         std::error_code ignored;
         std::filesystem::remove_all(m_targets, ignored);
+    }
+
+    static std::string ProgListing()
+    {
+        auto line = [](std::string at, const char* text) { return at.append(34 - at.size(), ' ') + text + "\r\n"; };
+        std::string ref = std::string(23, ' ') + "StringRef: ", text = "Disassembly of prog.exe\r\n\r\n";
+        text += line(":00401000 E8FB000000", "call 00401100") + line(":00401005 6800304000", "push 00403000") +
+                line(ref, "\"hello\"") + line(":0040100A FF2504204000", "jmp dword ptr [00402004]") +
+                line(":00401010 6810304000", "push 00403010") + line(ref, "\"world\"");
+        while (text.size() < 700)
+            text += "; a line of the listing that is no point at all, only text\r\n";
+        return text;
     }
 
     std::string m_targets, m_start, m_ar; // m_ar ends in its backslash
