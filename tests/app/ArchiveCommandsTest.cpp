@@ -1,10 +1,7 @@
 // The archive commands through the real window, the file dialogs and boxes
-// answered by the scripted seam: in a start folder of its own, whose AR folder
-// holds the listing of prog.exe, which an archive's load takes as it is.
+// answered by the scripted seam; an archive's load takes prog.exe's listing as it is.
 #include <array>
 #include <cstdlib>
-#include <filesystem>
-#include <fstream>
 
 #include "archive/HitArchive.h"
 #include "tests/app/DialogFixture.h"
@@ -14,50 +11,21 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string Box(const std::string& text, const std::string& caption = "Message Box", UINT type = MB_SETFOREGROUND)
-{
-    return "[" + text + "|" + caption + "|" + std::to_string(type) + "]";
-}
 const std::string kCorrupt = Box("The file is corrupt!");
-const std::string kQuestion = Box("Would you like to save the archive?", "Korvane", MB_YESNO | MB_ICONQUESTION);
 const std::string kEndOfFile =
     Box("An attempt was made to access an unnamed file past its end.", AfxGetAppName(), MB_ICONSTOP);
 
-std::string FileBytes(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-class ArchiveCommandsTest : public TracerDialogTest {
+class ArchiveCommandsTest : public StartFolderTest {
 protected:
     void SetUp() override
     {
-        m_dir = (fs::temp_directory_path() / "korvane-archive-").string() + std::to_string(::GetCurrentProcessId());
-        fs::create_directories(m_ar = m_dir + "\\Start\\AR\\");
-        // A call, a string after a push, a jump through a pointer, a string after a push; padded, as a listing
-        // under 500 bytes is taken for no PE's.
-        const std::string listing = Listing({CodeLine("00401000", "E8FB000000", "call 00401100"),
-                                             CodeLine("00401005", "6800304000", "push 00403000"), StrLine("\"hello\""),
-                                             CodeLine("0040100A", "FF2504204000", "jmp dword ptr [00402004]"),
-                                             CodeLine("00401010", "6810304000", "push 00403010"),
-                                             StrLine("\"world\"")}) + std::string(500, ';');
-        std::ofstream(m_ar + "prog.dsm", std::ios::binary) << listing;
-        Bytes converted = ToBytes(listing); // as the window converts it
+        StartFolderTest::SetUp();
+        Bytes converted = ToBytes(ProgListing()); // as the window converts it
         CPointMaps maps;
         ConvertListing(converted.data(), DWORD(converted.size()), maps);
         const Snapshot points = SnapshotOf(maps, converted);
         for (const auto& point : points[5]) // by address, which is file order here
             m_at.push_back(LONG(point.second));
-        fs::current_path(m_dir + "\\Start");
-        TracerDialogTest::SetUp();
-    }
-    void TearDown() override
-    {
-        dlg->CloseListing();
-        TracerDialogTest::TearDown();
-        fs::current_path(fs::temp_directory_path());
-        fs::remove_all(m_dir, m_ignored);
     }
 
     ListingRecord* Point(int i) const { return reinterpret_cast<ListingRecord*>(dlg->m_pListing + m_at[i]); }
@@ -85,11 +53,7 @@ protected:
         size_t from = ui.MessageBoxes().size();
         ui.ChooseFile(m_ar + file);
         Click(id);
-        std::string shown;
-        std::vector<ScriptedUi::MessageBoxCall> boxes = ui.MessageBoxes();
-        for (size_t i = from; i < boxes.size(); ++i)
-            shown += Box(boxes[i].text, boxes[i].caption, boxes[i].type);
-        return shown;
+        return Boxes(from);
     }
     void WriteArchive(const std::string& file, const char* target, const std::vector<std::array<LONG, 4>>& entries)
     {
@@ -103,15 +67,13 @@ protected:
         ar.Close();
     }
 
-    std::string m_dir, m_ar;
     std::vector<LONG> m_at; // the points' offsets in the listing, in file order
-    std::error_code m_ignored;
 };
 
-// Saved, removed and loaded, the counts come back. A load asks to save a trace
-// not saved while it holds its archive: No, Yes with another file (the same
-// bytes but that name), Yes with the very archive, which cannot be saved over,
-// so that the load does not happen.
+// Saved and loaded, the counts come back. A load asks to save a trace not
+// saved while it holds its archive: No, Yes with another file (the same bytes
+// but that name), Yes with the very archive, which cannot be saved over, so
+// that the load does not happen.
 TEST_F(ArchiveCommandsTest, SavedCountsComeBackAndASaveDuringTheLoadKeepsTheArchive)
 {
     LoadCounts();
@@ -122,9 +84,6 @@ TEST_F(ArchiveCommandsTest, SavedCountsComeBackAndASaveDuringTheLoadKeepsTheArch
                   std::to_string(save.flags & 6) + Text(dlg->m_hWnd) + std::to_string(dlg->m_bSaved),
               "0Save Arhive|Arhive files (ar*)|*.ar*|old.ar|6Korvane - prog.exe      [ run.ar ]1");
     const std::string archive = FileBytes(m_ar + "run.ar");
-    Click(IDC_CANCEL_BUTTON); // "Remove All": saved, so no question; the names go
-    EXPECT_EQ(Command(IDC_ARCHIVE_BUTTON, "run.ar"), "");
-    EXPECT_EQ(ui.FileDialogs().back().initialName + Counts(), "*.ar" + counts);
 
     for (const std::string saveAs : {"", "other.ar", "run.ar"}) {
         dlg->m_bSaved = 0;
@@ -136,7 +95,7 @@ TEST_F(ArchiveCommandsTest, SavedCountsComeBackAndASaveDuringTheLoadKeepsTheArch
         std::string boxes = Command(IDC_ARCHIVE_BUTTON, saveAs.empty() ? "run.ar" : saveAs);
         EXPECT_EQ(boxes + State() + Counts() + Text(dlg->m_hWnd) + "|" + dlg->m_strSavedArchiveName.Str() + "|" +
                       dlg->m_strTargetDir.Str(),
-                  kQuestion + (saveAs == "run.ar" ? kCorrupt + before : kEnded) + counts +
+                  kSaveQuestion + (saveAs == "run.ar" ? kCorrupt + before : kEnded) + counts +
                       "Korvane - prog.exe      [  ]|run.ar|C:\\t") << saveAs;
         EXPECT_EQ(FileBytes(m_ar + "run.ar"), archive);
     }
@@ -179,13 +138,13 @@ TEST_F(ArchiveCommandsTest, EachFailureSaysSoAndOnlyTheArchivedTargetsListingIsO
 
     Click(IDC_CREATE_MODE);
     std::string boxes = Command(IDC_ARCHIVE_BUTTON, "cut.ar");
-    EXPECT_EQ(boxes + State() + dlg->m_strTargetName.Str(), kQuestion + kEndOfFile + kIdle + "other.exe");
-    std::ofstream(m_dir + "\\evil.dsm") << std::string(600, 'x');
+    EXPECT_EQ(boxes + State() + dlg->m_strTargetName.Str(), kSaveQuestion + kEndOfFile + kIdle + "other.exe");
+    std::ofstream(m_targets + "\\evil.dsm") << std::string(600, 'x');
     WriteArchive("evil.ar", "..\\..\\evil.exe", {});
     Command(IDC_ARCHIVE_BUTTON, "evil.ar");
     EXPECT_EQ(ui.MessageBoxes().back().caption + "|" + State() + dlg->m_strTargetName.Str(),
               "Could not create DSM file -- restart Korvane!|" + kIdle + "..\\..\\evil.exe");
-    EXPECT_EQ(FileBytes(m_dir + "\\evil.dsm"), std::string(600, 'x'));
+    EXPECT_EQ(FileBytes(m_targets + "\\evil.dsm"), std::string(600, 'x'));
     // The listing's first point, a record that is no point, and an offset outside the file.
     WriteArchive("mixed.ar", "prog.exe", {{m_at[0], 4, 5, 6}, {m_at[0] + 1, 7, 7, 7}, {1 << 30, 7, 7, 7}});
     EXPECT_EQ(Command(IDC_ARCHIVE_BUTTON, "mixed.ar"),
@@ -259,7 +218,7 @@ TEST_F(ArchiveCommandsTest, APacedReplayAnswersBetweenItsPointsAndEndsAtACloseOr
         if (end != WM_CLOSE) { // a window of its own: the close has ended the first
             dlg->CloseListing();
             TracerDialogTest::TearDown();
-            fs::current_path(m_dir + "\\Start");
+            fs::current_path(m_start);
             TracerDialogTest::SetUp();
         }
         LoadCounts();
@@ -272,7 +231,7 @@ TEST_F(ArchiveCommandsTest, APacedReplayAnswersBetweenItsPointsAndEndsAtACloseOr
         else
             ::PostMessageA(archiveButton, WM_KEYDOWN, VK_ESCAPE, 0);
         size_t dialogs = ui.FileDialogs().size();
-        EXPECT_EQ(Command(IDC_ARCHIVE_BUTTON, "a.ar"), end == WM_CLOSE ? kQuestion : "");
+        EXPECT_EQ(Command(IDC_ARCHIVE_BUTTON, "a.ar"), end == WM_CLOSE ? kSaveQuestion : "");
         EXPECT_EQ(ui.FileDialogs().size() - dialogs, 1u) << "no second replay";
         EXPECT_EQ(Counts(), "3 5/5/5:5|5|5 0/0/20:||20 3/30/-3 0/0/40:||40") << "the first point replayed only";
         EXPECT_EQ(::IsWindowVisible(dlg->m_hWnd) != 0, end != WM_CLOSE) << "a close ends the dialog, Esc the replay only";

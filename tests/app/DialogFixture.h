@@ -1,14 +1,18 @@
 // Shared by the Win32 tests that drive the real main dialog: ScriptedUi, the UI
 // seam that records every message box and file dialog and answers it at once
-// from a script (no test ever blocks on a modal box), and TracerDialogTest,
-// which opens CTracerDlg modelessly from template 102 for each test.
+// from a script (no test ever blocks on a modal box); TracerDialogTest, which
+// opens CTracerDlg modelessly from template 102 for each test; and
+// StartFolderTest, which adds a start folder and a target with its listing.
 #pragma once
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -100,10 +104,22 @@ inline const std::string kIdle = "Attach File+|Attach Process-|Load Archive+|Sav
 inline const std::string kAttached = "Start Process+|Cancel Process+|Load Archive-|Save Archive-|---+++++|010|00";
 inline const std::string kRunning = "Stop Process+|Cancel Process+|Load Archive-|Save Archive-|--+-----|010|10";
 inline const std::string kPaused = "Continue ...+|Cancel Process+|Load Archive-|Save Archive+|--++++++|010|11";
-inline const std::string kCancelling = "Continue ...+|Cancel Process+|Load Archive-|Save Archive+|--++++++|010|01";
 inline const std::string kEnded = "Run File+|Remove All+|Run Archive+|Save Archive+|++-+++++|101|01";
 inline const std::string kDetached = "Attach File+|Attach Process-|Load Archive+|Save Archive-|++-+++++|010|01";
 inline const std::string kDetachedCompare = "Run File+|Remove All+|Run Archive+|Save Archive-|++-+++++|101|01";
+
+// A message box as the tests spell it.
+inline std::string Box(const std::string& text, const std::string& caption = "Message Box", UINT type = MB_SETFOREGROUND)
+{
+    return "[" + text + "|" + caption + "|" + std::to_string(type) + "]";
+}
+inline const std::string kSaveQuestion = Box("Would you like to save the archive?", "Korvane", MB_YESNO | MB_ICONQUESTION);
+
+inline std::string FileBytes(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
 
 class TracerDialogTest : public ::testing::Test {
 protected:
@@ -166,10 +182,63 @@ protected:
     }
     // The debug thread has ended and the window has taken its end message.
     bool RunEnded() const { return dlg->m_pDebugThread == NULL && dlg->m_bPauseOnStop == 0; }
+    // The message boxes shown since the first `from`, at most `count`.
+    std::string Boxes(size_t from = 0, size_t count = 99) const
+    {
+        std::vector<ScriptedUi::MessageBoxCall> boxes = ui.MessageBoxes();
+        std::string shown;
+        for (size_t i = from; i < boxes.size() && i < from + count; ++i)
+            shown += Box(boxes[i].text, boxes[i].caption, boxes[i].type);
+        return shown;
+    }
     int RowCount() const { return dlg->m_listHits.GetItemCount(); }
     ListingRecord* RowRecord(int row) const { return dlg->RowRecord(row); }
     std::string Cell(int row, int column) const { return dlg->m_listHits.GetItemText(row, column).Str(); }
 
     ScriptedUi ui;
     std::unique_ptr<CTracerDlg> dlg;
+};
+
+// A start folder of its own (the dialog takes its folders from the current
+// one), whose AR folder holds the listing of prog.exe, newer than prog.exe
+// beside it, so that no disassembler runs: a call, a string after a push, a
+// jump through a pointer and a string after a push, padded past the 500
+// bytes under which a listing is taken for no PE's.
+class StartFolderTest : public TracerDialogTest {
+protected:
+    void SetUp() override
+    {
+        namespace fs = std::filesystem;
+        m_targets = (fs::temp_directory_path() / "korvane-").string() + std::to_string(::GetCurrentProcessId());
+        m_start = m_targets + "\\Start";
+        m_ar = m_start + "\\AR\\";
+        fs::create_directories(m_ar);
+        std::ofstream(m_ar + "prog.dsm", std::ios::binary) << ProgListing();
+        std::ofstream(m_targets + "\\prog.exe", std::ios::binary) << "MZ" << std::string(600, '\0');
+        fs::last_write_time(m_ar + "prog.dsm", fs::last_write_time(m_targets + "\\prog.exe") + std::chrono::hours(1));
+        fs::current_path(m_start);
+        TracerDialogTest::SetUp();
+    }
+    void TearDown() override
+    {
+        dlg->CloseListing();
+        TracerDialogTest::TearDown();
+        std::filesystem::current_path(std::filesystem::temp_directory_path());
+        std::error_code ignored;
+        std::filesystem::remove_all(m_targets, ignored);
+    }
+
+    static std::string ProgListing()
+    {
+        auto line = [](std::string at, const char* text) { return at.append(34 - at.size(), ' ') + text + "\r\n"; };
+        std::string ref = std::string(23, ' ') + "StringRef: ", text = "Disassembly of prog.exe\r\n\r\n";
+        text += line(":00401000 E8FB000000", "call 00401100") + line(":00401005 6800304000", "push 00403000") +
+                line(ref, "\"hello\"") + line(":0040100A FF2504204000", "jmp dword ptr [00402004]") +
+                line(":00401010 6810304000", "push 00403010") + line(ref, "\"world\"");
+        while (text.size() < 700)
+            text += "; a line of the listing that is no point at all, only text\r\n";
+        return text;
+    }
+
+    std::string m_targets, m_start, m_ar; // m_ar ends in its backslash
 };

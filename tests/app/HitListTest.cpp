@@ -101,31 +101,15 @@ protected:
     std::vector<ListingRecord*> m_kinds[5]; // the records of every kind, from its map
 };
 
-TEST_F(HitListTest, RowsFollowTheKindBoxesOneKindAtATime)
-{
-    dlg->SyncHitList(); // "Str Data" is ticked at start-up
-    ExpectRowsMatchBoxes();
-    // Clicks on boxes, and on headings (negative) in between.
-    for (int click : {IDC_CALL, IDC_JMP, IDC_STR_DATA, -4, IDC_CALL_PTR, IDC_CALL, -1, IDC_JMP_PTR, IDC_JMP,
-                      IDC_STR_DATA, -3, IDC_CALL_PTR, IDC_JMP_PTR, IDC_STR_DATA}) {
-        SCOPED_TRACE(click);
-        if (click < 0)
-            ClickHeading(-click);
-        else
-            Click(click);
-        ExpectRowsMatchBoxes();
-        EXPECT_EQ(dlg->m_bRearm, 0) << "no run: nothing to re-arm";
-    }
-    // Kinds changed at once are added in kind order.
-    Show({1, 1, 1, 1, 1});
-    ExpectRowsMatchBoxes();
-    for (int row = 1; row < RowCount(); ++row)
-        EXPECT_LE(KindIndex(RowRecord(row - 1)->kind), KindIndex(RowRecord(row)->kind)) << row;
-}
-
+// Kinds are listed once each through a run's pauses and stop and a reset.
+// (Rows following single clicks are checked with every sort below.)
 TEST_F(HitListTest, NoKindIsListedTwiceAfterARunOrAReset)
 {
     Show({0, 1, 0, 0, 1});
+    Click(IDC_STR_DATA);
+    Click(IDC_STR_DATA);
+    ExpectRowsMatchBoxes();
+    EXPECT_EQ(dlg->m_bRearm, 0) << "no run: nothing to re-arm";
     dlg->m_bPauseOnStop = 1; // a live, paused run
     dlg->m_armedKinds[1] = dlg->m_armedKinds[4] = 1;
     Click(IDC_JMP);
@@ -155,15 +139,32 @@ TEST_F(HitListTest, NoKindIsListedTwiceAfterARunOrAReset)
         Click(box);
         ExpectRowsMatchBoxes();
     }
-    // A reset deletes every row; the next load lists the ticked kinds afresh.
+    // A reset deletes every row; the next load lists the ticked kinds afresh,
+    // kinds changed at once in kind order.
     dlg->m_listHits.DeleteAllItems();
-    dlg->SyncHitList();
+    Show({1, 1, 1, 1, 1});
     ExpectRowsMatchBoxes();
+    for (int row = 1; row < RowCount(); ++row)
+        EXPECT_LE(KindIndex(RowRecord(row - 1)->kind), KindIndex(RowRecord(row)->kind)) << row;
 }
 
-// Sorted by any column, removing a kind takes exactly its rows and keeps the others' order.
+// Sorted by any column, equal rows keep their order, and removing a kind
+// takes exactly its rows and keeps the others' order. By Disasm, rows take
+// the order of lstrcmpiA, also on texts the locale's word sort treats apart:
+// case, hyphens and apostrophes, digits, punctuation, letters, signs and
+// blanks of the code page, control characters, empty text.
 TEST_F(HitListTest, EveryHeadingSortsByItsColumnAndRemovingAKindKeepsThatOrder)
 {
+    static const char* const texts[] = {
+        "", "a", "A", "-a", "a-", "a-b", "ab", "a'b", "AB", "a b", "co-op", "coop", "co op", "Co-Op", "9", "10",
+        "1-0", "1.0", "-1", "e", "E", "\xE9", "\xC9", "\xE8", "ae", "\xE6", "\xC6", "ss", "\xDF", "a\xAD" "b", "\x96",
+        "\x92", "'", "-", "_", "~", "!", "{", "\x7F", "\x01", "\t", "z", "\xFF", "\xA0", "jmp eax", "JMP EAX"};
+    const size_t count = sizeof texts / sizeof texts[0];
+    for (size_t i = 0; i < 50; ++i) { // written over the records' own texts
+        ListingRecord* record = m_kinds[i / 10][i % 10];
+        ASSERT_LE(std::strlen(texts[i % count]), std::strlen(record->text));
+        std::strcpy(record->text, texts[i % count]);
+    }
     using Before = bool (*)(const ListingRecord&, const ListingRecord&);
     const Before inOrder[5] = {
         [](const ListingRecord& a, const ListingRecord& b) { return a.num <= b.num; },
@@ -202,49 +203,34 @@ TEST_F(HitListTest, EveryHeadingSortsByItsColumnAndRemovingAKindKeepsThatOrder)
         }
 }
 
-// By Disasm, rows take the order of lstrcmpiA, equal texts kept in the order
-// they had, also on texts the locale's word sort treats apart: case, hyphens
-// and apostrophes, digits, punctuation, letters, signs and blanks of the code
-// page, control characters, empty text.
-TEST_F(HitListTest, DisasmSortsAsLstrcmpiOnAnyText)
+// A record shows its counts once a breakpoint or an archive has given it a
+// saved byte. The counts' reset clears them, in compare mode keeping as Comp
+// the hits its row showed. A hit then shows the counts of its row, scrolled
+// into view and selected: Comp only in compare mode.
+TEST_F(HitListTest, AResetAndTheHitsAfterItShowTheCountsOfTheirRows)
 {
-    static const char* const texts[] = {
-        "", "a", "A", "-a", "a-", "a-b", "ab", "a'b", "AB", "a b", "co-op", "coop", "co op", "Co-Op", "9", "10",
-        "1-0", "1.0", "-1", "e", "E", "\xE9", "\xC9", "\xE8", "ae", "\xE6", "\xC6", "ss", "\xDF", "a\xAD" "b", "\x96",
-        "\x92", "'", "-", "_", "~", "!", "{", "\x7F", "\x01", "\t", "z", "\xFF", "\xA0", "jmp eax", "JMP EAX"};
-    const size_t count = sizeof texts / sizeof texts[0];
-    // Written over the records' own texts; the records beyond the texts repeat the first.
-    size_t i = 0;
-    for (const std::vector<ListingRecord*>& records : m_kinds)
-        for (ListingRecord* record : records) {
-            const char* text = texts[i++ % count];
-            ASSERT_LE(std::strlen(text), std::strlen(record->text));
-            std::strcpy(record->text, text);
-        }
-    auto lines = [](const std::vector<ListingRecord*>& rows) {
-        std::vector<std::string> lines;
-        for (const ListingRecord* row : rows)
-            lines.push_back(std::string(row->addrText) + " " + row->text);
-        return lines;
-    };
-    Show({1, 1, 1, 1, 1});
-    for (int before : {1, 3, 0, 4}) {
-        ClickHeading(before);
-        std::vector<ListingRecord*> expected = Rows();
-        std::stable_sort(expected.begin(), expected.end(), [](const ListingRecord* a, const ListingRecord* b) { return ::lstrcmpiA(a->text, b->text) < 0; });
-        ClickHeading(4);
-        EXPECT_EQ(lines(Rows()), lines(expected)) << "sorted by " << before << " before";
-    }
-}
-
-// A hit shows the counts of its row, scrolled into view and selected, also
-// after a reset: Comp only in compare mode. Rows are found by their Num.
-TEST_F(HitListTest, AHitShowsItsRowInViewWithItsCounts)
-{
-    Show({1, 1, 1, 1, 1});
     for (int compare : {0, 1}) {
+        SCOPED_TRACE(compare);
+        for (int i = 0; i < 50; ++i)
+            m_kinds[i / 10][i % 10]->savedByte = i % 3 == 0 ? 0 : 0xCC;
+        dlg->m_listHits.DeleteAllItems();
+        Show({1, 1, 1, 1, 1});
+        std::vector<std::string> comps;
+        for (int row = 0; row < RowCount(); ++row) {
+            const ListingRecord* r = RowRecord(row);
+            const std::string hits = std::to_string(r->hits), text = std::string("|") + r->addrText + "|" + r->text;
+            const bool shown = r->savedByte != 0;
+            EXPECT_EQ(Cells(row), (shown ? std::to_string(r->num) + "|" + hits + "|" + std::to_string(r->comp) : "||") + text);
+            comps.push_back(compare && shown ? hits : "");
+        }
         dlg->m_bCompareMode = compare;
-        dlg->ResetHitCounts();
+        EXPECT_EQ(dlg->ResetHitCounts(), RowCount());
+        for (int row = 0; row < RowCount(); ++row) {
+            const ListingRecord* r = RowRecord(row);
+            EXPECT_EQ(std::to_string(r->num) + std::to_string(r->hits) + "|" + Cells(row),
+                      "00|||" + comps[row] + "|" + r->addrText + "|" + r->text);
+            EXPECT_EQ(r->comp, comps[row].empty() ? 0 : std::stol(comps[row]));
+        }
         for (int row : {RowCount() - 1, 0, RowCount() / 2}) {
             ListingRecord* hit = RowRecord(row);
             dlg->m_listHits.EnsureVisible(row < RowCount() / 3 ? RowCount() - 1 : 0, FALSE);
@@ -261,34 +247,6 @@ TEST_F(HitListTest, AHitShowsItsRowInViewWithItsCounts)
     dlg->m_listHits.SetItemState(0, LVIS_FOCUSED, LVIS_FOCUSED);
     ::SendMessageA(Item(IDC_HIT_LIST), WM_CHAR, '1', 1);
     EXPECT_EQ(dlg->m_listHits.GetNextItem(-1, LVNI_SELECTED), RowCount() / 2) << "the first Num from 1 after row 0";
-}
-
-TEST_F(HitListTest, ResetHitCountsClearsCountsAndKeepsShownHitsForComparisonInCompareMode)
-{
-    const std::vector<ListingRecord*>& records = m_kinds[4];
-    for (int compare : {1, 0}) {
-        SCOPED_TRACE(compare);
-        for (size_t i = 0; i < records.size(); ++i) {
-            records[i]->num = static_cast<LONG>(i + 1);
-            records[i]->hits = static_cast<LONG>(10 + i);
-            records[i]->comp = -3;
-            records[i]->savedByte = i % 3 == 0 ? 0 : 0xCC; // counts without a saved byte are not shown
-        }
-        dlg->m_listHits.DeleteAllItems();
-        Show({0, 0, 0, 0, 1});
-        for (size_t i = 0; i < records.size(); ++i) {
-            std::string counts = records[i]->savedByte ? std::to_string(i + 1) + "|" + std::to_string(10 + i) + "|-3|" : "|||";
-            EXPECT_EQ(Cells(records[i]->row), counts + records[i]->addrText + "|" + records[i]->text);
-        }
-        dlg->m_bCompareMode = compare;
-        EXPECT_EQ(dlg->ResetHitCounts(), static_cast<int>(records.size()));
-        for (size_t i = 0; i < records.size(); ++i) {
-            const ListingRecord* r = records[i];
-            LONG comp = compare && r->savedByte ? static_cast<LONG>(10 + i) : 0;
-            EXPECT_EQ(std::vector<LONG>({r->num, r->hits, r->comp}), std::vector<LONG>({0, 0, comp}));
-            EXPECT_EQ(Cells(r->row), "||" + (comp ? std::to_string(comp) : "") + "|" + r->addrText + "|" + r->text);
-        }
-    }
 }
 
 } // namespace

@@ -1,62 +1,23 @@
-// The command buttons and the trace states, clicked as a user clicks them, in a
-// start folder of its own (with AR\) and a target whose listing waits in AR\,
-// newer than the target, so that no disassembler runs.
-#include <gtest/gtest.h>
-
-#include <filesystem>
-#include <fstream>
-
+// The command buttons and the trace states, clicked as a user clicks them.
 #include "tests/app/DialogFixture.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
-std::string Box(const std::string& text, const std::string& caption, UINT type)
-{
-    return "[" + text + "|" + caption + "|" + std::to_string(type) + "]";
-}
-const std::string kSaveQuestion = Box("Would you like to save the archive?", "Korvane", MB_YESNO | MB_ICONQUESTION);
-
-class TraceCommandsTest : public TracerDialogTest {
+class TraceCommandsTest : public StartFolderTest {
 protected:
     void SetUp() override
     {
-        m_targets = (fs::temp_directory_path() / "korvane-trace-").string() + std::to_string(::GetCurrentProcessId());
-        m_start = m_targets + "\\Start";
-        fs::create_directories(m_start + "\\AR");
-        // The listing in the disassembler's columns: a call, a jump through a
-        // pointer and two string-data points, over 500 bytes in all.
-        auto line = [](std::string at, const char* text) { return at.append(34 - at.size(), ' ') + text + "\r\n"; };
-        std::string ref = std::string(23, ' ') + "StringRef: ", text = "Disassembly of prog.exe\r\n\r\n";
-        text += line(":00401000 E8FB000000", "call 00401100") + line(":00401005 6800304000", "push 00403000") +
-                line(ref, "\"hello\"") + line(":0040100A FF2504204000", "jmp dword ptr [00402004]") +
-                line(":00401010 6810304000", "push 00403010") + line(ref, "\"world\"");
-        while (text.size() < 700)
-            text += "; a line of the listing that is no point at all, only text\r\n";
-        std::ofstream(m_start + "\\AR\\prog.dsm", std::ios::binary) << text;
-        std::ofstream(m_targets + "\\prog.exe", std::ios::binary) << "MZ" << std::string(600, '\0');
-        fs::last_write_time(m_start + "\\AR\\prog.dsm",
-                            fs::last_write_time(m_targets + "\\prog.exe") + std::chrono::hours(1));
-        fs::current_path(m_start); // the dialog's start folder
-        TracerDialogTest::SetUp();
+        StartFolderTest::SetUp();
+        m_window = dlg->m_hWnd;
     }
     void TearDown() override
     {
-        dlg->CloseListing();
-        TracerDialogTest::TearDown();
-        fs::current_path(fs::temp_directory_path());
-        std::error_code ignored;
-        fs::remove_all(m_targets, ignored);
-    }
-    // The message boxes shown since the first `from`, at most `count`, each the dialog's own.
-    std::string Boxes(size_t from = 0, size_t count = 9) const
-    {
-        std::vector<ScriptedUi::MessageBoxCall> boxes = ui.MessageBoxes();
-        std::string shown;
-        for (size_t i = from; i < boxes.size() && i < from + count; ++i)
-            shown += Box(boxes[i].text, boxes[i].caption, boxes[i].type) + (boxes[i].owner == dlg->m_hWnd ? "" : "?");
-        return shown;
+        // Every box of the dialog's own is owned by its window.
+        for (const ScriptedUi::MessageBoxCall& box : ui.MessageBoxes())
+            EXPECT_TRUE(box.owner == m_window || box.caption == AfxGetAppName()) << box.text;
+        StartFolderTest::TearDown();
     }
     // The kinds of the listed rows, the number of points, and + for each of the
     // listing's view, file and mapping that is open.
@@ -78,7 +39,7 @@ protected:
         ASSERT_TRUE(WaitFor([&] { return RunEnded(); }));
     }
 
-    std::string m_start, m_targets;
+    HWND m_window = NULL;
 };
 
 TEST_F(TraceCommandsTest, AttachFileProposesTheTargetAndAttachesTheChosenOneEvenThroughASave)
@@ -114,7 +75,7 @@ TEST_F(TraceCommandsTest, AttachFileProposesTheTargetAndAttachesTheChosenOneEven
     ui.AnswerMessageBox(IDYES);
     size_t boxes = ui.MessageBoxes().size(), dialogs = ui.FileDialogs().size();
     ui.ChooseFile(m_targets + "\\prog.exe");
-    ui.ChooseFile(m_start + "\\AR\\older run.ar");
+    ui.ChooseFile(m_ar + "older run.ar");
     Click(IDC_MAIN_BUTTON);
     EXPECT_EQ(ui.FileDialogs().at(dialogs).initialName, "prog.exe");
     EXPECT_EQ(Boxes(boxes, 1), kSaveQuestion);
@@ -215,7 +176,7 @@ TEST_F(TraceCommandsTest, RemoveAllAsksToSaveOnlyUnsavedResultsThenClears)
             RunOnce();
             ui.AnswerMessageBox(answer);
             if (answer == IDYES)
-                ui.ChooseFile(m_start + "\\AR\\removed.ar");
+                ui.ChooseFile(m_ar + "removed.ar");
         } else {
             Click(IDC_CANCEL_BUTTON);
             Click(IDC_COMPARE_MODE);
@@ -238,27 +199,15 @@ TEST_F(TraceCommandsTest, RemoveAllAsksToSaveOnlyUnsavedResultsThenClears)
     }
 }
 
-TEST_F(TraceCommandsTest, ClosingAsksToSaveUnsavedResultsAndKeepsTheListingMapped)
-{
-    Attach();
-    RunOnce();
-    size_t boxes = ui.MessageBoxes().size();
-    ::SendMessageA(dlg->m_hWnd, WM_CLOSE, 0, 0);
-    PumpMessages();
-    EXPECT_FALSE(::IsWindowVisible(dlg->m_hWnd)) << "the dialog ends";
-    EXPECT_EQ(Boxes(boxes), kSaveQuestion);
-    ASSERT_EQ(Loaded(), "ss|0|+++");
-    EXPECT_EQ(RowRecord(0)->text[0], '"') << "read from the view, which stays";
-}
-
 // Yes to the save question, then no save (the dialog cancelled, or the save
 // failing): each command that asked is cancelled with it, and the run, its
-// listing and the window stay as they were, still unsaved.
+// listing and the window stay as they were, still unsaved. No lets the window
+// close, the listing still mapped.
 TEST_F(TraceCommandsTest, ASaveThatDoesNotHappenCancelsWhatAskedForIt)
 {
     Attach();
     RunOnce();
-    ui.ChooseFile(m_start + "\\AR\\kept.ar");
+    ui.ChooseFile(m_ar + "kept.ar");
     Click(IDC_SAVE_BUTTON);
     Click(IDC_MAIN_BUTTON); // "Run File"
     RunOnce();
@@ -266,11 +215,10 @@ TEST_F(TraceCommandsTest, ASaveThatDoesNotHappenCancelsWhatAskedForIt)
         return State() + Text(dlg->m_hWnd) + "|" + Loaded() + "|" + Cwd() + "|" + dlg->m_strTargetName.Str() +
                std::to_string(dlg->m_bSaved) + std::to_string(::IsWindowVisible(dlg->m_hWnd));
     };
-    const std::string corrupt = Box("The file is corrupt!", "Message Box", MB_SETFOREGROUND);
     struct Caller { int mode, button; std::string chosen; bool saveFails; }; // button 0: the window's close
     const Caller callers[] = {{0, IDC_CANCEL_BUTTON, "", false}, // "Remove All"
                               {IDC_CREATE_MODE, IDC_MAIN_BUTTON, m_targets + "\\other.exe", true}, // "Attach File"
-                              {0, IDC_ARCHIVE_BUTTON, m_start + "\\AR\\kept.ar", false}, // "Load Archive"
+                              {0, IDC_ARCHIVE_BUTTON, m_ar + "kept.ar", false}, // "Load Archive"
                               {0, 0, "", true}};
     for (const Caller& c : callers) {
         SCOPED_TRACE(c.button);
@@ -291,9 +239,14 @@ TEST_F(TraceCommandsTest, ASaveThatDoesNotHappenCancelsWhatAskedForIt)
             ::SendMessageA(dlg->m_hWnd, WM_CLOSE, 0, 0);
             PumpMessages();
         }
-        EXPECT_EQ(Boxes(boxes), kSaveQuestion + (c.saveFails ? corrupt : ""));
+        EXPECT_EQ(Boxes(boxes), kSaveQuestion + (c.saveFails ? Box("The file is corrupt!") : ""));
         EXPECT_EQ(trace(), before);
     }
+    ::SendMessageA(dlg->m_hWnd, WM_CLOSE, 0, 0);
+    PumpMessages();
+    EXPECT_FALSE(::IsWindowVisible(dlg->m_hWnd)) << "the dialog ends";
+    ASSERT_EQ(Loaded(), "ss|0|+++");
+    EXPECT_EQ(RowRecord(0)->text[0], '"') << "read from the view, which stays";
 }
 
 // The report of an exception leaves the run paused, also when the user paused
@@ -324,7 +277,11 @@ TEST_F(TraceCommandsTest, AnExceptionReportLeavesTheRunPausedWhicheverCameFirst)
     }
 }
 
-TEST_F(TraceCommandsTest, RunEndShowsAPendingExceptionWithTheRegisters)
+// At a run's end: a pending exception with the registers (and, where the
+// image lies elsewhere than the listing's base, the faulting address as the
+// listing has it), a listing none of whose addresses lies in the program, a
+// thread the engine could not rewind.
+TEST_F(TraceCommandsTest, RunEndShowsWhatEndedTheRunInItsBox)
 {
     Attach();
     CONTEXT context = {};
@@ -336,45 +293,38 @@ TEST_F(TraceCommandsTest, RunEndShowsAPendingExceptionWithTheRegisters)
                               "\nEDI  = 66666666\nEIP  = 77777777\nESP = 88888888\nEBP = 99999999\nEFL = AAAAAAAA";
     const std::string zeros = "\nEAX = 00000000\nEBX = 00000000\nECX = 00000000\nEDX = 00000000\nESI  = 00000000"
                               "\nEDI  = 00000000\nEIP  = 00000000\nESP = 00000000\nEBP = 00000000\nEFL = 00000000";
-    // Where the image lies elsewhere than the listing's base, the faulting
-    // address as the listing has it follows the process's registers.
-    struct End { DWORD code; int exited; CONTEXT* registers; std::string text; DWORD shift, fault; }; // text "": no box
-    const End ends[] = {{0xC0000005, 0, &context, "STATUS_ACCESS_VIOLATION" + shown, 0, 0},
-                        {0xE06D7363, 0, &context, shown, 0, 0},
-                        {0xC0000094, 0, NULL, "STATUS_INTEGER_DIVIDE_BY_ZERO" + zeros, 0, 0},
-                        {0xC0000005, 1, &context, "", 0, 0},
-                        {0xC0000005, 0, &context, "STATUS_ACCESS_VIOLATION" + shown + "\nListing address = 00401234",
-                         0x76000000, 0x401234}};
+    const std::string abnormal = "The process has terminated abnormally!";
+    struct End { DWORD code; int exited; CONTEXT* registers; DWORD shift; int outside; DWORD unrewound; std::string box; };
+    const End ends[] = {
+        {0xC0000005, 0, &context, 0, 0, 0, Box("STATUS_ACCESS_VIOLATION" + shown, abnormal)},
+        {0xE06D7363, 0, &context, 0, 0, 0, Box(shown, abnormal)},
+        {0xC0000094, 0, NULL, 0, 0, 0, Box("STATUS_INTEGER_DIVIDE_BY_ZERO" + zeros, abnormal)},
+        {0xC0000005, 1, &context, 0, 0, 0, ""},
+        {0xC0000005, 0, &context, 0x76000000, 0, 0,
+         Box("STATUS_ACCESS_VIOLATION" + shown + "\nListing address = 00401234", abnormal)},
+        {0xC0000005, 1, &context, 0, 1, 0,
+         Box("[ prog.exe ]\n  No address of the listing lies in the program: nothing could be traced !",
+             "The listing does not fit the program")},
+        {0xC0000005, 1, &context, 0, 0, 36,
+         Box("Thread 36 could not be rewound after its breakpoint at 00401010: its registers could not be read.\n"
+             "The process was ended, since that thread could not go on correctly.", abnormal,
+             MB_SETFOREGROUND | MB_ICONEXCLAMATION)}};
+    dlg->m_dwFaultAddress = 0x401234;
+    dlg->m_dwUnrewoundAt = 0x401010;
     for (const End& end : ends) {
-        SCOPED_TRACE(end.code);
+        SCOPED_TRACE(end.box.substr(0, 40));
         size_t boxes = ui.MessageBoxes().size();
         dlg->m_dwExceptionCode = end.code;
         dlg->m_bExited = end.exited;
         dlg->m_pExceptionContext = end.registers;
         dlg->m_dwImageShift = end.shift;
-        dlg->m_dwFaultAddress = end.fault;
+        dlg->m_bListingOutside = end.outside;
+        dlg->m_dwUnrewoundThread = end.unrewound;
         dlg->OnDebugEnd();
-        EXPECT_EQ(Boxes(boxes),
-                  end.text.empty() ? "" : Box(end.text, "The process has terminated abnormally!", MB_SETFOREGROUND));
+        EXPECT_EQ(Boxes(boxes), end.box);
         ExpectState(kEnded, "after the run end");
     }
-    // A run that could plant nothing, since no listed address lies in the program, says so at its end.
-    size_t boxes = ui.MessageBoxes().size();
-    dlg->m_bExited = 1;
-    dlg->m_bListingOutside = 1;
-    dlg->OnDebugEnd();
-    EXPECT_EQ(Boxes(boxes), Box("[ prog.exe ]\n  No address of the listing lies in the program: nothing could be traced !",
-                                "The listing does not fit the program", MB_SETFOREGROUND));
-    dlg->m_bListingOutside = 0;
-    // A run ended by the engine for a thread it could not rewind names the thread.
-    boxes = ui.MessageBoxes().size();
-    dlg->m_dwUnrewoundThread = 36;
-    dlg->m_dwUnrewoundAt = 0x401010;
-    dlg->OnDebugEnd();
     dlg->m_dwUnrewoundThread = 0;
-    EXPECT_EQ(Boxes(boxes), Box("Thread 36 could not be rewound after its breakpoint at 00401010: its registers could "
-                                "not be read.\nThe process was ended, since that thread could not go on correctly.",
-                                "The process has terminated abnormally!", MB_SETFOREGROUND | MB_ICONEXCLAMATION));
 }
 
 } // namespace

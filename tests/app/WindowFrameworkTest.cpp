@@ -1,7 +1,7 @@
 // The window framework where the dialog's own tests would miss a fault: the
-// bounds of a control range, a window that outlives its object, a modal run,
-// long list texts, a suspended worker thread and a chosen path the code page
-// cannot spell.
+// bounds of a control range, a window that outlives its object, a suspended
+// worker thread and a chosen path the code page cannot spell. (A modal run is
+// every end-to-end scenario's.)
 #include <gtest/gtest.h>
 
 #include "tests/app/DialogFixture.h"
@@ -55,33 +55,6 @@ TEST(WindowFramework, AWindowThatOutlivesItsObjectNoLongerReachesIt)
     EXPECT_EQ(::GetWindowLongPtrA(hWnd, GWLP_USERDATA), 0);
     EXPECT_TRUE(::DestroyWindow(hWnd));
     EXPECT_TRUE(ui.MessageBoxes().empty());
-}
-
-TEST(WindowFramework, AModalRunEndsWithTheCloseAndUnbindsTheObject)
-{
-    struct ClosingDlg : CDialog {
-        ClosingDlg() : CDialog(IDD_KORVANE_DIALOG) {}
-        BOOL OnInitDialog() override { return CDialog::OnInitDialog() && PostMessage(WM_CLOSE); }
-    } closing;
-    EXPECT_EQ(closing.DoModal(), IDCANCEL);
-    EXPECT_EQ(closing.m_hWnd, (HWND)NULL);
-}
-
-// On a list that keeps its own texts: the hit list's come from its owner.
-TEST_F(FrameworkTest, ListTextsOfAnyLengthComeBackWhole)
-{
-    CListCtrl list;
-    list.Attach(::CreateWindowExA(0, WC_LISTVIEWA, "", WS_CHILD | LVS_REPORT, 0, 0, 99, 99, dlg->m_hWnd, NULL, NULL, NULL));
-    ASSERT_EQ(list.InsertColumn(0, "x"), 0);
-    for (size_t length : {0u, 254u, 255u, 256u, 700u}) {
-        std::string text(length, 'x');
-        LVITEMA item = {};
-        item.mask = LVIF_TEXT;
-        item.pszText = &text[0];
-        ASSERT_EQ(::SendMessageA(list.m_hWnd, LVM_INSERTITEMA, 0, reinterpret_cast<LPARAM>(&item)), 0);
-        EXPECT_EQ(list.GetItemText(0, 0).Str(), text);
-    }
-    ::DestroyWindow(list.Detach());
 }
 
 LONG g_threadRuns;

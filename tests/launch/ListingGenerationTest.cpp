@@ -1,13 +1,9 @@
 // The listing step end to end: the real dialog, the real batch under Wine's
-// cmd and the real companion disassembler (or a stand-in for it).
-#include <gtest/gtest.h>
-
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <functional>
+// cmd and the real companion disassembler (or a stand-in for it); and the
+// launch's error box, which the debuggee's launch shares.
 #include <utility>
 
+#include "debugger/LaunchProcess.h"
 #include "listing/ListingGeneration.h"
 #include "tests/app/DialogFixture.h"
 
@@ -28,9 +24,27 @@ bool Write(const std::string& path, const std::string& bytes)
     return static_cast<bool>(std::ofstream(path, std::ios::binary) << bytes);
 }
 
-std::string Read(const std::string& path)
+TEST(LaunchProcess, ErrorBoxNamesTheWholeCommandLineAndTheError)
 {
-    return std::string(std::istreambuf_iterator<char>(std::ifstream(path, std::ios::binary).rdbuf()), {});
+    ScriptedUi ui;
+    // A command line longer than the system takes fails with a code of no text of its own.
+    const std::string tooLong(40000, 'a');
+    const std::string cases[][3] = { // program, command line, text
+        {"no such program.exe", "\"no such program.exe\" -x y", "[ \"no such program.exe\" -x y ]\n  This file does not exist !"},
+        {"C:\\windows\\win.ini", "\"win.ini\"", "[ \"win.ini\" ]\n  The file has a bad format !"},
+        {tooLong, tooLong, "[ " + tooLong + " ]\n  Unknown Error !"}};
+    HWND owner = ::GetDesktopWindow();
+    for (const auto& c : cases)
+        for (int flags : {int(launchDebuggee), 0}) {
+            SCOPED_TRACE(c[1].substr(0, 40) + (flags ? " (debuggee)" : " (batch)"));
+            EXPECT_EQ(0, LaunchProcess(c[0].c_str(), c[1].c_str(), flags, owner));
+            const ScriptedUi::MessageBoxCall box = ui.MessageBoxes().back();
+            EXPECT_TRUE(box.text == c[2]) << box.text.substr(0, 60);
+            EXPECT_EQ(box.caption + "|" + std::to_string(box.type), "Could not create the debug process|" +
+                                                                    std::to_string(MB_SETFOREGROUND));
+            EXPECT_EQ(owner, box.owner);
+        }
+    EXPECT_EQ(ui.MessageBoxes().size(), 6u);
 }
 
 class ListingTest : public TracerDialogTest {
@@ -72,8 +86,11 @@ protected:
     std::string work, start, targets;
 };
 
-TEST_F(ListingTest, FirstLoadGeneratesConvertsAndListsStringData)
+// Made at the first load (the real batch, the real disassembler), converted
+// and listed; then reused while newer than its target, else made anew.
+TEST_F(ListingTest, AListingIsMadeOnceAndReusedOnlyWhileNewerThanItsTarget)
 {
+    const std::string target = targets + "\\" + kProbe, listing = Listing(kListing);
     // A batch of the same name in the tracer's own folder, where a bare name is
     // looked for first, is never the one run.
     char self[MAX_PATH];
@@ -96,20 +113,12 @@ TEST_F(ListingTest, FirstLoadGeneratesConvertsAndListsStringData)
 
     // One generated but never converted (its load stopped early) is converted, in place, when reused.
     dlg->CloseListing();
-    ASSERT_TRUE(::DeleteFileA(Listing(kListing).c_str()));
+    ASSERT_TRUE(::DeleteFileA(listing.c_str()));
     ASSERT_EQ(2, dlg->OpenListing(0));
     dlg->CloseListing();
-    ASSERT_NE('\'', Read(Listing(kListing))[0]);
+    ASSERT_NE('\'', FileBytes(listing)[0]);
     ASSERT_EQ(1, Load(kProbe));
-    EXPECT_EQ('\'', Read(Listing(kListing))[0]);
-    EXPECT_GT(RowCount(), 0);
-    EXPECT_TRUE(ui.MessageBoxes().empty());
-}
-
-TEST_F(ListingTest, ListingIsReusedOnlyWhileNewerThanItsTarget)
-{
-    const std::string target = targets + "\\" + kProbe, listing = Listing(kListing);
-    ASSERT_EQ(1, Load(kProbe));
+    EXPECT_EQ('\'', FileBytes(listing)[0]);
     const size_t offset = reinterpret_cast<char*>(RowRecord(0)) - dlg->m_pListing;
     // A count left in the file shows whether it was made anew.
     auto hits = [&]() -> auto& { return reinterpret_cast<ListingRecord*>(dlg->m_pListing + offset)->hits; };
@@ -121,7 +130,6 @@ TEST_F(ListingTest, ListingIsReusedOnlyWhileNewerThanItsTarget)
 
     ASSERT_EQ(1, Load(kProbe));
     EXPECT_EQ(42, hits()) << "walked, not generated or converted again";
-    EXPECT_EQ(dlg->m_mapStrData.GetCount(), RowCount());
     dlg->CloseListing();
     // A stale listing is taken as it is by an archive load, which fills the list itself,
     fs::last_write_time(target, fs::last_write_time(listing) + std::chrono::hours(1));
@@ -182,7 +190,7 @@ TEST_F(ListingTest, BatchQuotesEveryPathAndTakesBackWhatItLeftBehind)
         ASSERT_EQ(0, Load(kProbe));
         ASSERT_EQ(run, ui.MessageBoxes().size());
         EXPECT_EQ(kNotPe, ui.MessageBoxes().back().text);
-        EXPECT_EQ(batch, Read(Listing(kListing)));
+        EXPECT_EQ(batch, FileBytes(Listing(kListing)));
         EXPECT_TRUE(OnlyTargetLeft());
         ASSERT_TRUE(::DeleteFileA(Listing(kListing).c_str()));
     }
@@ -260,7 +268,7 @@ TEST_F(ListingTest, EveryFailureIsShownInItsBoxAndLeavesNothingBehind)
             EXPECT_TRUE(framework || box.owner == dlg->m_hWnd);
         }
         ExpectNoListing();
-        EXPECT_EQ(row.left, Read(targets + "\\temp.bat") + Read(targets + "\\temp.exe"));
+        EXPECT_EQ(row.left, FileBytes(targets + "\\temp.bat") + FileBytes(targets + "\\temp.exe"));
         ::DeleteFileA((targets + "\\temp.bat").c_str());
         ::DeleteFileA((targets + "\\temp.exe").c_str());
         const std::string stem = row.target == kProbe ? "pro & be %os%.exe" : row.target.substr(0, row.target.size() - 4);
