@@ -27,8 +27,9 @@ untraced() { (cd "$work/untraced" && "$wine" sample.exe "$@" >/dev/null 2>&1); }
 target=$(winpath "$work/target dir/sample.exe")
 ar=$work/tracer/AR
 
-# A run: the exports are what archive-tool exports from the archive; the
-# target wrote what it writes untraced; no progress line on a pipe.
+# A run: the exports are what archive-tool exports from the archive (its
+# counts are the window's, as the archives scenario shows); the target wrote
+# what it writes untraced; no progress line on a pipe.
 trace 0 --kinds call,jmp --out "$(winpath "$ar/three.ar")" --csv three.csv --drcov three.drcov "$target" 3
 untraced 3
 cmp -s "$work/run/sample.out" "$work/untraced/sample.out" || fail "the traced sample wrote otherwise than untraced"
@@ -37,9 +38,6 @@ grep -q 'hits/s' "$work/err" && fail "a progress line on a pipe: $(cat "$work/er
   "$wine" "$archive_tool" export --drcov three.ar --module "$target" >"$work/three.drcov")
 cmp -s "$work/run/three.csv" "$work/three.csv" || fail "the CSV differs from archive-tool's"
 cmp -s "$work/run/three.drcov" "$work/three.drcov" || fail "the drcov file differs from archive-tool's"
-# The loop's call through the table of steps: 3 rounds.
-row() { awk -F, -v a="$1" '$1 == a { print $2 " " $4 " " $5 }' "$2"; }
-[ "$(row 004011F3 "$work/run/three.csv")" = "Call 3 0" ] || fail "004011F3 in three.csv: $(row 004011F3 "$work/run/three.csv")"
 
 # The default archive is the target's name in AR; the default kind is Str
 # Data alone.
