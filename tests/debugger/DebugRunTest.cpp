@@ -55,7 +55,9 @@ protected:
     }
     void SetUp() override
     {
-        g_dwDebugWaitMs = 300; // a silent debuggee is looked at often
+        // A silent debuggee is looked at often; a slow machine's program gets
+        // as many of its own steps to quit in a wait.
+        g_dwDebugWaitMs = 300 * TimeScale();
         ASSERT_TRUE(::SetCurrentDirectoryA((kWork + "\\start").c_str()));
         TracerDialogTest::SetUp();
     }
@@ -261,6 +263,7 @@ TEST_F(DebugRunTest, AListingMadeForAnotherBaseCountsAsAnOrdinaryRun)
     EXPECT_EQ(counts(), ordinary);
     EXPECT_EQ(dlg->m_dwImageShift, 0x400000u - 0x01C00000u);
     EXPECT_FALSE(ordinary.empty());
+    dlg->CloseListing(); // an open listing cannot be deleted
     ::DeleteFileA((ar + "counts.dsm").c_str()); // made anew for the other tests
 }
 
