@@ -1,35 +1,16 @@
-// A target that keeps running until it is stopped, by argv[1]: "spin" calls two
-// functions alternately for ever; "sleep" sleeps for ever without an event;
-// "loop" waits in a message loop, so WM_QUIT ends it; "window" has its window
-// and message loop on a second thread, the main thread waiting for it, and a
-// third thread asleep; "parent" starts itself
-// as "child" and, without waiting, calls functions of its own image a while
-// and exits; the child calls the same functions, sleeps eight seconds and
-// writes its results to child.txt; the parent writes parent.txt.
+// A target by argv[1]. Until it is stopped: "spin" calls two functions
+// alternately for ever; "sleep" sleeps for ever without an event; "loop" waits
+// in a message loop, so WM_QUIT ends it; "window" has its window and message
+// loop on a second thread, the main thread waiting for it, and a third thread
+// asleep. "handles" looks for handles it was given to another program's
+// threads and processes, trying every small handle value as a hostile program
+// could, and writes what it finds to handles.txt, then "done".
 #include <stdio.h>
 #include <string.h>
 #include <windows.h>
 
 __attribute__((noinline)) int ping(int x) { return x + 1; }
 __attribute__((noinline)) int pong(int x) { return x * 2 % 1000003; }
-
-static int Work(int rounds)
-{
-    int value = 1;
-    for (int i = 0; i < rounds; ++i)
-        value = pong(ping(value));
-    return value;
-}
-
-static int Write(const char* name, int value)
-{
-    FILE* out = fopen(name, "w");
-    if (out == NULL)
-        return 2;
-    fprintf(out, "%d\n", value);
-    fclose(out);
-    return 0;
-}
 
 static DWORD WINAPI WindowThread(LPVOID unused)
 {
@@ -45,6 +26,31 @@ static DWORD WINAPI Asleep(LPVOID unused)
 {
     (void)unused;
     Sleep(INFINITE);
+    return 0;
+}
+
+static int Handles(void)
+{
+    FILE* out = fopen("handles.txt", "w");
+    if (out == NULL)
+        return 1;
+    DWORD self = GetCurrentProcessId();
+    // Not in the toolchain's import library.
+    DWORD(WINAPI * GetProcessIdOfThread)(HANDLE) =
+        (DWORD(WINAPI*)(HANDLE))(void*)GetProcAddress(GetModuleHandleA("kernel32.dll"), "GetProcessIdOfThread");
+    if (GetProcessIdOfThread == NULL)
+        return 2;
+    for (ULONG_PTR value = 4; value < 0x4000; value += 4) {
+        HANDLE handle = (HANDLE)value;
+        DWORD owner = GetProcessIdOfThread(handle);
+        if (owner != 0 && owner != self)
+            fprintf(out, "thread %lu of %lu\n", GetThreadId(handle), owner);
+        DWORD process = GetProcessId(handle);
+        if (process != 0 && process != self)
+            fprintf(out, "process %lu\n", process);
+    }
+    fputs("done\n", out);
+    fclose(out);
     return 0;
 }
 
@@ -71,25 +77,7 @@ int main(int argc, char** argv)
         GetExitCodeThread(window, &code);
         return (int)code;
     }
-    if (strcmp(mode, "child") == 0) {
-        int value = Work(300);
-        Sleep(8000);
-        return Write("child.txt", value);
-    }
-    if (strcmp(mode, "parent") == 0) {
-        char commandLine[MAX_PATH + 16];
-        char self[MAX_PATH];
-        GetModuleFileNameA(NULL, self, MAX_PATH);
-        snprintf(commandLine, sizeof commandLine, "\"%s\" child", self);
-        STARTUPINFOA startup;
-        ZeroMemory(&startup, sizeof startup);
-        startup.cb = sizeof startup;
-        PROCESS_INFORMATION process;
-        if (!CreateProcessA(NULL, commandLine, NULL, NULL, FALSE, 0, NULL, NULL, &startup, &process))
-            return 3;
-        CloseHandle(process.hProcess);
-        CloseHandle(process.hThread);
-        return Write("parent.txt", Work(300));
-    }
+    if (strcmp(mode, "handles") == 0)
+        return Handles();
     return 4;
 }
