@@ -334,9 +334,15 @@ void TracerSession::Settle()
 
 void TracerSession::WaitUntilGone(HWND box, const std::string& what)
 {
-    while (::IsWindow(box) && ::IsWindowVisible(box)) {
-        if (Remaining() == 0)
+    // Until destroyed, not merely hidden: a box hides at its button, then its
+    // modal loop still answers sent messages, so a later step's settling would
+    // pass before the handler that showed the box has gone on.
+    while (::IsWindow(box)) {
+        if (Remaining() == 0) {
+            if (!::IsWindowVisible(box))
+                return; // hidden for good: kept by its program, not open
             throw Failure(what + ": the box " + Quote(Text(box)) + " is still open after the time limit");
+        }
         Pump(pollMs);
     }
 }
