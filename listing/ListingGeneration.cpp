@@ -357,6 +357,8 @@ int CTargetListing::LoadListing(int forArchive, BOOL bDamaged)
     if (r == 0)
         return 0;
 
+    if (!::GetFileTime(m_hListingFile, NULL, NULL, &m_ftListingMade))
+        m_ftListingMade = FILETIME{};
     HANDLE mapping = ::CreateFileMappingA(m_hListingFile, NULL, PAGE_READWRITE, 0, 0, NULL);
     if (mapping == NULL) {
         AfxMessageBox("Could not create file mapping -- possible security problem");
@@ -408,11 +410,16 @@ int CTargetListing::LoadListing(int forArchive, BOOL bDamaged)
 void CTargetListing::CloseListing()
 {
     RemoveAllPoints();
-    CloseAndForget(m_hListingMapping);
-    CloseAndForget(m_hListingFile);
     ForgetListing();
     if (m_pListing != NULL) {
+        // Written out and unmapped first, so that no later write-back moves the time.
+        ::FlushViewOfFile(m_pListing, 0);
         ::UnmapViewOfFile(m_pListing);
         m_pListing = NULL;
+        if (m_hListingFile != INVALID_HANDLE_VALUE && (m_ftListingMade.dwLowDateTime | m_ftListingMade.dwHighDateTime) != 0)
+            ::SetFileTime(m_hListingFile, NULL, NULL, &m_ftListingMade);
     }
+    m_ftListingMade = FILETIME{};
+    CloseAndForget(m_hListingMapping);
+    CloseAndForget(m_hListingFile);
 }

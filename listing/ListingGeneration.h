@@ -27,6 +27,10 @@ public:
     CString m_strTargetName;  // file name without directory, lower case
     HANDLE m_hListingFile = INVALID_HANDLE_VALUE;
     HANDLE m_hListingMapping = INVALID_HANDLE_VALUE;
+    // The listing's time when it was mapped, given back at its close: what the
+    // tracer writes into it (counts, the conversion) must not make a listing
+    // look newer than a target rebuilt meanwhile.
+    FILETIME m_ftListingMade = {};
     char* m_pListing = NULL;  // base of the mapped listing view
 
     // m_strTargetName in the archive folder, ".exe" (else ".com") made ".dsm";
