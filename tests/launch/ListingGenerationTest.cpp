@@ -117,7 +117,10 @@ TEST_F(ListingTest, AListingIsMadeOnceAndReusedOnlyWhileNewerThanItsTarget)
     ASSERT_EQ(2, dlg->OpenListing(0));
     dlg->CloseListing();
     ASSERT_NE('\'', FileBytes(listing)[0]);
-    const auto made = fs::last_write_time(listing);
+    // Made an hour ago, a file system's coarse times cannot hide a change.
+    const auto made = fs::last_write_time(listing) - std::chrono::hours(1);
+    fs::last_write_time(target, made - std::chrono::hours(1));
+    fs::last_write_time(listing, made);
     ASSERT_EQ(1, Load(kProbe));
     EXPECT_EQ('\'', FileBytes(listing)[0]);
     const size_t offset = reinterpret_cast<char*>(RowRecord(0)) - dlg->m_pListing;
