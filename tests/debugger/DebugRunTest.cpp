@@ -8,7 +8,6 @@
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <map>
 
 #include "bench/BenchTarget.h"
@@ -21,11 +20,7 @@ namespace {
 const std::string kWork = RUN_WORK, kTargets = kWork + "\\targets";
 
 // What a target wrote to a file of its folder.
-std::string Result(const std::string& file)
-{
-    std::ifstream in(kTargets + "\\" + file, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
+std::string Result(const std::string& file) { return FileBytes(kTargets + "\\" + file); }
 
 // The target run without the tracer, from its folder: its exit code.
 DWORD Untraced(const std::string& target, const std::string& arguments)
