@@ -4,7 +4,7 @@
 # and prints which tests caught it. A fault no test catches is a gap in the
 # tests; one that no longer applies needs its patch renewed.
 #
-# Usage: tests/faults/check.sh [PATCH...]   (default: every patch)
+# Usage: scripts/check-faults.sh [PATCH...]   (default: every patch)
 # Needs the trees of `scripts/build.sh native win32` (BUILD_DIR as there).
 # Where no 32-bit code runs, KORVANE_VM=1 runs the Win32 tests in the
 # emulated machine of scripts/vm.sh.
@@ -17,9 +17,9 @@
 # `run: KIND REGEX` runs the ctest entries of build KIND (native or win32)
 # whose names match REGEX; several lines run several sets.
 set -uo pipefail
-here=$(cd "$(dirname "$0")" && pwd)
-. "$here/../../scripts/env.sh"
+. "$(dirname "$0")/env.sh"
 cd "$root"
+here=$root/tests/faults
 
 patches=("$@")
 [ ${#patches[@]} -gt 0 ] || mapfile -t patches < <(ls "$here"/*/*.patch 2>/dev/null)
@@ -62,7 +62,7 @@ log=$(mktemp -d)
 caught=0 total=0
 results=()
 for patch in "${patches[@]}"; do
-  name=${patch#"$here"/}; name=${name%.patch}
+  name=${patch#"$here"/}; name=${name#tests/faults/}; name=${name%.patch}
   total=$((total + 1))
   if ! git apply --check "$patch" 2>/dev/null; then
     results+=("$name|does not apply")
