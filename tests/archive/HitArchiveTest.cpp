@@ -96,28 +96,40 @@ protected:
                 ar << entry[0] << entry[1] << entry[2] << entry[3];
         });
     }
-    // Restored, or replayed into `replayed` (ended there once it holds upTo):
-    // the entries skipped, or -1 at an early end.
-    int Read(const std::string& bytes, std::vector<ListingRecord*>* replayed = nullptr, size_t upTo = SIZE_MAX)
+    // Restored, replayed into `replayed` (ended there once it holds upTo), or
+    // taken as a compare run's baseline: the entries skipped, or -1 at an early end.
+    enum How { kRestore, kReplay, kBaseline };
+    int Read(const std::string& bytes, How how = kRestore, size_t upTo = SIZE_MAX)
     {
         return LoadArchive(kPath, bytes, [&](CArchive& ar) {
             HitArchiveHeader header;
             EXPECT_TRUE(ReadArchiveSignature(ar));
             ReadArchiveHeader(ar, header);
-            if (replayed == nullptr)
+            if (how == kBaseline)
+                return TakeArchiveBaseline(ar, view.data(), Size(), maps);
+            if (how == kRestore)
                 return RestoreArchiveEntries(ar, view.data(), Size(), maps.m_mapAll);
             return ReplayArchiveEntries(ar, view.data(), Size(), maps.m_mapAll, [&](ListingRecord* record) {
-                replayed->push_back(record);
-                return replayed->size() < upTo;
+                replayed.push_back(record);
+                return replayed.size() < upTo;
             });
         });
+    }
+    // num/hits/comp of each point, and its saved byte where it has one.
+    std::string Counts() const
+    {
+        std::string counts;
+        for (const ListingRecord* r : points)
+            counts += " " + std::to_string(r->num) + "/" + std::to_string(r->hits) + "/" + std::to_string(r->comp) +
+                      (r->savedByte ? "/" + std::to_string(r->savedByte) : "");
+        return counts;
     }
     // Every byte of the listing but the counts of its point records (and their saved byte) is as converted.
     void ExpectOnlyPointCountsChanged() { EXPECT_TRUE(view == WithCountsOf(original, view, maps)); }
 
     Bytes view = PointListing(), original;
     CPointMaps maps;
-    std::vector<ListingRecord*> points;
+    std::vector<ListingRecord*> points, replayed;
 };
 
 // Forged offsets: only one that names a record m_mapAll holds is applied, and
@@ -145,8 +157,7 @@ TEST_F(HitArchiveTest, OnlyPointRecordsTakeCountsWhereverTheFileEnds)
     EXPECT_EQ(Read(Archive(entries, -1)) + Read(Archive(entries, 0)), 0);
     EXPECT_EQ(view, original);
     EXPECT_EQ(Read(Archive(entries, INT_MAX)), -1);
-    for (ListingRecord* r : points)
-        EXPECT_TRUE(r->hits == 2 && r->savedByte == (r->num ? 0x90 : 0)) << r->addrText;
+    EXPECT_EQ(Counts(), " 0/2/3 1/2/3/144 0/2/3 1/2/3/144");
 }
 
 // Comp ends as the earlier hits minus the archived ones, wrapping as 32 bits
@@ -156,32 +167,25 @@ TEST_F(HitArchiveTest, OnlyPointRecordsTakeCountsWhereverTheFileEnds)
 TEST_F(HitArchiveTest, ReplayLowersCompByTheArchivedHits)
 {
     const LONG stored[4][2] = {{9, 3}, {0, 6}, {0, 5}, {1, 1}}, own[4] = {0, 0, 4, 0}, earlier[4] = {5, 0, 7, INT_MIN};
-    const LONG after[4][3] = {{9, 3, 2}, {0, 0, 0}, {0, 5, 2}, {1, 1, INT_MAX}}; // num, hits, comp
     Entries entries;
     for (int i = 3; i >= 0; --i)
         entries.push_back({OffsetOf(points[i]), stored[i][0], stored[i][1], 12345});
     const std::string whole = Archive(entries, 4);
-    auto fromEarlierRun = [&] {
+    // The whole file, then a cut one whose replay is ended before the cut.
+    const struct { size_t cut, upTo; std::vector<ListingRecord*> replayed; const char* counts; } runs[] = {
+        {0, SIZE_MAX, {points[3], points[2], points[0]}, " 9/3/2 0/0/0 0/5/2 1/1/2147483647"},
+        {8, 2, {points[3], points[2]}, " 0/0/5 0/0/0 0/5/2 1/1/2147483647"}};
+    for (const auto& run : runs) {
         view = original;
+        replayed.clear();
         for (int i = 0; i < 4; ++i) {
             points[i]->num = own[i];
             points[i]->comp = earlier[i];
         }
-    };
-    std::vector<ListingRecord*> replayed;
-    fromEarlierRun();
-    EXPECT_EQ(Read(whole, &replayed), 0);
-    EXPECT_EQ(replayed, std::vector<ListingRecord*>({points[3], points[2], points[0]}));
-    for (int i = 0; i < 4; ++i) {
-        const ListingRecord* r = points[i];
-        EXPECT_TRUE(r->num == after[i][0] && r->hits == after[i][1] && r->comp == after[i][2]) << i;
+        EXPECT_EQ(Read(whole.substr(0, whole.size() - run.cut), kReplay, run.upTo), 0);
+        EXPECT_EQ(replayed, run.replayed);
+        EXPECT_EQ(Counts(), run.counts);
     }
-
-    fromEarlierRun();
-    replayed.clear();
-    EXPECT_EQ(Read(whole.substr(0, whole.size() - 8), &replayed, 2), 0) << "not read up to the cut";
-    EXPECT_EQ(replayed, std::vector<ListingRecord*>({points[3], points[2]}));
-    EXPECT_TRUE(points[0]->num == 0 && points[0]->hits == 0 && points[0]->comp == 5);
 }
 
 // A run compared with an archive (korvane-trace --compare) starts where "Run
@@ -195,24 +199,14 @@ TEST_F(HitArchiveTest, ACompareRunStartsFromTheArchivedHits)
         record->num = record->hits = record->comp = 77; // left in the file by an earlier session
     Entries entries = {{OffsetOf(points[0]), 4, 2, 99}, {OffsetOf(points[2]), 0, 0, 5}, {OffsetOf(points[3]), 9, 1, 0},
                        {12345, 1, 1, 1}};
-    int skipped = LoadArchive(kPath, Archive(entries, 4), [&](CArchive& ar) {
-        HitArchiveHeader header;
-        EXPECT_TRUE(ReadArchiveSignature(ar));
-        ReadArchiveHeader(ar, header);
-        return TakeArchiveBaseline(ar, view.data(), Size(), maps);
-    });
-    EXPECT_EQ(skipped, 1);
+    EXPECT_EQ(Read(Archive(entries, 4), kBaseline), 1);
     CTraceState run;
     for (int hit : {0, 3, 0, 0, 1}) {
         run.m_pHitRecord = points[hit];
         ++run.m_nHitSeq;
         EXPECT_EQ(run.CountReportedHit(TRUE), points[hit]);
     }
-    // From the archived comps 2, 0, 0, 1.
-    const LONG after[4][3] = {{4, 3, -1}, {5, 1, -1}, {0, 0, 0}, {2, 1, 0}}; // num, hits, comp
-    for (int i = 0; i < 4; ++i)
-        EXPECT_TRUE(points[i]->num == after[i][0] && points[i]->hits == after[i][1] && points[i]->comp == after[i][2])
-            << i;
+    EXPECT_EQ(Counts(), " 4/3/-1 5/1/-1 0/0/0 2/1/0"); // from the archived comps 2, 0, 0, 1
     run.m_pHitRecord = nullptr;
     EXPECT_EQ(run.CountReportedHit(FALSE), nullptr);
     ExpectOnlyPointCountsChanged();

@@ -32,14 +32,16 @@ T ReadFile(const std::string& path)
     return T(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
+// The listing of bytes, checked for the line rules and for the length by which
+// the tracer tells a PE's listing (500 bytes or more) from a short note.
 inline std::string ListingOf(const std::vector<uint8_t>& bytes, const std::string& name, CListingStats* stats = nullptr)
 {
     const std::vector<uint8_t> exact(bytes); // a block of their size: the sanitizer sees any read past the end
     CListingOutput out;
-    CListingStats s = WriteListing(exact.data(), exact.size(), name, out);
+    const CListingStats s = WriteListing(exact.data(), exact.size(), name, out);
+    EXPECT_EQ(BrokenListingRule(out.m_text), "") << name;
+    EXPECT_EQ(out.m_text.size() >= 500, s.isPe) << name;
     if (stats)
         *stats = s;
     return out.m_text;
 }
-
-inline void ExpectListingRules(const std::string& text, const std::string& what) { EXPECT_EQ(BrokenListingRule(text), "") << what; }

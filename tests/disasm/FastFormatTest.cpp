@@ -1,10 +1,7 @@
 // The fast decoder must say exactly what capstone's decoding says, for every
 // form it takes on, and decline what is cut short; whatever it declines goes to
 // capstone anyway.
-#include <gtest/gtest.h>
-
 #include <sstream>
-#include <vector>
 
 #include "disasm/InstructionText.h"
 #include "tests/disasm/DisasmTestSupport.h"

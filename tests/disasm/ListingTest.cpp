@@ -5,8 +5,8 @@
 // bytes) becomes a point of its kind, every string line a point at the
 // instruction before it.
 #include <cstdlib>
+#include <regex>
 #include <set>
-#include <sstream>
 
 #include <sys/wait.h>
 
@@ -58,7 +58,6 @@ TEST(ListingRules, EveryLineOfRealProgramsBecomesTheRightPoint)
         CPeImage pe;
         std::string text = ListingOf(bytes, path, &stats);
         ASSERT_TRUE(pe.Parse(bytes.data(), bytes.size()) && stats.isPe && stats.instructions > 10) << path;
-        ExpectListingRules(text, path);
         std::vector<char> view(text.begin(), text.end());
         CPointMaps maps;
         ConvertListing(view.data(), DWORD(view.size()), maps);
@@ -99,19 +98,11 @@ TEST(ListingRules, EveryLineOfRealProgramsBecomesTheRightPoint)
 // and the tables' own headers, up to at most the alignment after each.
 TEST(ExceptionTables, ListedAsDataWhereTheMapPutsThem)
 {
-    std::istringstream map(ReadFile<std::string>(kPeDir + "/throws.map"));
-    std::vector<std::pair<uint32_t, uint32_t>> tables; // from the map: start, size
-    for (std::string line, name; std::getline(map, line);) {
-        std::istringstream words(line);
-        std::string first, start, size;
-        words >> first >> start >> size;
-        if (first == ".gcc_except_table" && start.empty())
-            name = first; // its numbers follow on the next line
-        else if (!name.empty() && first.compare(0, 2, "0x") == 0 && start.compare(0, 2, "0x") == 0)
-            tables.push_back({uint32_t(std::stoul(first, nullptr, 16)), uint32_t(std::stoul(start, nullptr, 16))}), name.clear();
-        else
-            name.clear();
-    }
+    const std::string map = ReadFile<std::string>(kPeDir + "/throws.map");
+    const std::regex table("\n \\.gcc_except_table\n +0x([0-9a-f]+) +0x([0-9a-f]+)"); // an input section: start, size
+    std::vector<std::pair<uint32_t, uint32_t>> tables;
+    for (std::sregex_iterator m(map.begin(), map.end(), table), end; m != end; ++m)
+        tables.push_back({uint32_t(std::stoul((*m)[1], nullptr, 16)), uint32_t(std::stoul((*m)[2], nullptr, 16))});
     ASSERT_GE(tables.size(), 2u);
     std::vector<std::pair<uint32_t, uint32_t>> listed; // first, last
     for (const std::string& line : ListingLines(ListingOf(ReadFile(kPeDir + "/throws.exe"), "throws.exe")))

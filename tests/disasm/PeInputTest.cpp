@@ -37,31 +37,21 @@ TEST(NotPe, GetsOnlyAShortHeader)
         {std::string(600, 'n') + ".exe", noMz, "no MZ signature"}, // the name is shortened to keep the header short
     };
     for (const auto& c : cases) {
-        CListingStats stats;
-        std::string text = ListingOf(c.bytes, c.name, &stats);
-        EXPECT_TRUE(!stats.isPe && text.size() < 500 && ListingLines(text).size() == 3 && text.find(c.reason) != text.npos) << text;
-        ExpectListingRules(text, c.name);
+        const std::string text = ListingOf(c.bytes, c.name);
+        EXPECT_TRUE(text.size() < 500 && ListingLines(text).size() == 3 && text.find(c.reason) != text.npos) << text;
     }
 }
 
 TEST(DamagedPe, EveryCutAndCorruptionKeepsTheRules)
 {
-    for (size_t n = 0; n <= kTiny.size() && !HasFailure(); ++n) {
-        CListingStats stats;
-        std::string text = ListingOf(std::vector<uint8_t>(kTiny.begin(), kTiny.begin() + long(n)), "cut.exe", &stats);
-        EXPECT_EQ(text.size() >= 500, stats.isPe) << n; // a PE's listing must be one the tracer accepts
-        ExpectListingRules(text, "cut at " + std::to_string(n));
-    }
-    // The first code section of the C++ program made two bytes at FFFFFFFD: its end wraps to 0 in 32 bits.
+    // Each listing is checked as it is made.
+    for (size_t n = 0; n <= kTiny.size() && !HasFailure(); ++n)
+        ListingOf(std::vector<uint8_t>(kTiny.begin(), kTiny.begin() + long(n)), "cut" + std::to_string(n) + ".exe");
+    // The code section of the C++ program (its first) made two bytes at FFFFFFFD: its end wraps to 0 in 32 bits.
     const std::vector<uint8_t> cpp = ReadFile(kPeDir + "/throws.exe");
-    std::vector<uint8_t> wrap = cpp;
-    const uint32_t nt = Get32(&wrap[0x3C]), table = nt + 24 + (Get32(&wrap[nt + 20]) & 0xFFFF);
-    for (uint32_t sh = table; sh + 40 <= wrap.size(); sh += 40)
-        if (Get32(&wrap[sh + 36]) & 0x20) {
-            wrap = With(wrap, {{sh + 8, 2}, {sh + 12, 0xFFFFFFFD}});
-            break;
-        }
-    ExpectListingRules(ListingOf(wrap, "wrap.exe"), "section at FFFFFFFD");
+    const uint32_t nt = Get32(&cpp[0x3C]), text = nt + 24 + (Get32(&cpp[nt + 20]) & 0xFFFF);
+    ASSERT_EQ(memcmp(&cpp[text], ".text", 6), 0);
+    ListingOf(With(cpp, {{text + 8, 2}, {text + 12, 0xFFFFFFFD}}), "wrap.exe");
     // Damage to its unwind data and to the exception tables it points to: fewer
     // functions and tables, all inside the image, no read outside the file.
     // (Damage anywhere else is the fuzz target's.)
@@ -94,7 +84,7 @@ TEST(DamagedPe, EveryCutAndCorruptionKeepsTheRules)
         for (uint32_t pad : pe.m_landingPads)
             ASSERT_LT(pad, pe.m_sizeOfImage) << round;
         if (round % 100 == 0)
-            ExpectListingRules(ListingOf(bad, "throws.exe"), "unwind data, round " + std::to_string(round));
+            ListingOf(bad, "round" + std::to_string(round) + ".exe");
     }
 }
 
@@ -122,8 +112,7 @@ TEST(Imports, NamedAtTheirCallsAndNeverDecoded)
     std::vector<uint8_t> exe = With(kTiny, {{dirs + CPeImage::kDirImport * 8 + 4, 40}, {iat, 0}, {iat + 4, 0}});
     ASSERT_EQ(memcmp(&exe[idata], ".idata", 6), 0);
     exe[idata + 36] |= 0x20, exe[idata + 39] |= 0x20; // code, executable
-    std::string text = ListingOf(exe, "tiny.exe");
-    ExpectListingRules(text, "tiny.exe, .idata executable");
+    const std::string text = ListingOf(exe, "tiny.exe");
     for (const std::string& line : ListingLines(text))
         EXPECT_FALSE(IsCodeLine(line) && line.compare(1, 8, "00403000") >= 0 && line.compare(1, 8, "004030A4") < 0) << line;
     EXPECT_NE(text.find("; data 00403000..00403027 (import directory, 40 bytes)\r\n; data 00403028..0040303F (import lookup table, 24 bytes)\r\n"

@@ -10,43 +10,33 @@
 
 namespace {
 
-std::string Parse(std::vector<const char*> args, TraceOptions& options)
+// The reason args are refused for, or else all that they set, as
+// "kinds|out|compare|csv|drcov|ms|quiet|target" and each argument in brackets.
+std::string Parsed(std::vector<const char*> args)
 {
     args.insert(args.begin(), "korvane-trace");
-    return ParseTraceOptions(static_cast<int>(args.size()), args.data(), options);
-}
-
-std::string Kinds(const TraceOptions& options)
-{
-    std::string kinds;
+    TraceOptions o;
+    const std::string problem = ParseTraceOptions(static_cast<int>(args.size()), args.data(), o);
+    std::string text;
     for (int i = 0; i < 5; ++i)
-        kinds += options.kinds[i] ? "CcJjs"[i] : '-';
-    return kinds;
+        text += o.kinds[i] ? "CcJjs"[i] : '-';
+    text += "|" + o.out + "|" + o.compare + "|" + o.csv + "|" + o.drcov + "|" + std::to_string(o.timeoutMs) +
+            (o.quiet ? "|quiet|" : "||") + o.target;
+    for (const std::string& argument : o.arguments)
+        text += " [" + argument + "]";
+    return problem.empty() ? text : problem;
 }
 
 TEST(TraceOptions, EachOptionUpToTheTargetTheRestIsTheTargets)
 {
-    TraceOptions plain;
-    ASSERT_EQ(Parse({"prog.exe"}, plain), "");
-    EXPECT_EQ(Kinds(plain), "----s"); // the window's first ticks
-    EXPECT_TRUE(plain.out.empty() && plain.compare.empty() && plain.csv.empty() && plain.drcov.empty());
-    EXPECT_TRUE(plain.timeoutMs == 0 && !plain.quiet && plain.target == "prog.exe" && plain.arguments.empty());
-
-    TraceOptions all;
-    ASSERT_EQ(Parse({"--kinds", "jmp,call,jmpptr,call", "--out", "a b.ar", "--compare=base.ar", "--csv", "c.csv",
-                     "--drcov", "d.cov", "--timeout", "2.5", "--quiet", "C:\\t\\prog.exe", "--out", "x", "", "--"},
-                    all),
-              "");
-    EXPECT_EQ(Kinds(all), "-cJj-");
-    EXPECT_EQ(all.out + "|" + all.compare + "|" + all.csv + "|" + all.drcov, "a b.ar|base.ar|c.csv|d.cov");
-    EXPECT_TRUE(all.timeoutMs == 2500 && all.quiet && all.target == "C:\\t\\prog.exe");
-    EXPECT_EQ(all.arguments, std::vector<std::string>({"--out", "x", "", "--"}));
-
-    TraceOptions dashed;
-    ASSERT_EQ(Parse({"--kinds=str,callptr", "--timeout=0.001", "--", "--odd.exe", "-v"}, dashed), "");
-    EXPECT_EQ(Kinds(dashed), "C---s");
-    EXPECT_TRUE(dashed.timeoutMs == 1 && dashed.target == "--odd.exe");
-    EXPECT_EQ(dashed.arguments, std::vector<std::string>({"-v"}));
+    const std::pair<std::vector<const char*>, const char*> cases[] = {
+        {{"prog.exe"}, "----s|||||0||prog.exe"}, // the window's first ticks
+        {{"--kinds", "jmp,call,jmpptr,call", "--out", "a b.ar", "--compare=base.ar", "--csv", "c.csv", "--drcov", "d.cov",
+          "--timeout", "2.5", "--quiet", "C:\\t\\prog.exe", "--out", "x", "", "--"},
+         "-cJj-|a b.ar|base.ar|c.csv|d.cov|2500|quiet|C:\\t\\prog.exe [--out] [x] [] [--]"},
+        {{"--kinds=str,callptr", "--timeout=0.001", "--", "--odd.exe", "-v"}, "C---s|||||1||--odd.exe [-v]"}};
+    for (const auto& [args, options] : cases)
+        EXPECT_EQ(Parsed(args), options);
 }
 
 TEST(TraceOptions, BadArgumentsAreRefusedWithTheirReason)
@@ -60,11 +50,8 @@ TEST(TraceOptions, BadArgumentsAreRefusedWithTheirReason)
         {{"-q", "p.exe"}, "unknown option -q"}, {{"--quiet=1", "p.exe"}, "unknown option --quiet"}};
     for (const char* seconds : {"0", "-1", "5s", "nan", "1e9"})
         bad.push_back({{"--timeout", seconds, "p.exe"}, "--timeout: \"" + std::string(seconds) + "\""});
-    for (const auto& [args, reason] : bad) {
-        TraceOptions options;
-        std::string problem = Parse(args, options);
-        EXPECT_NE(problem.find(reason), std::string::npos) << problem << " for " << (args.empty() ? "" : args[0]);
-    }
+    for (const auto& [args, reason] : bad)
+        EXPECT_NE(Parsed(args).find(reason), std::string::npos) << Parsed(args);
 }
 
 // Backslashes stand as they are, except before a quote: there the C runtime
@@ -72,9 +59,7 @@ TEST(TraceOptions, BadArgumentsAreRefusedWithTheirReason)
 TEST(TraceOptions, TheCommandLineIsTheWindowsAndSplitsBackIntoTheArguments)
 {
     const std::pair<std::vector<std::string>, std::string> cases[] = {
-        {{}, "p.exe"},
-        {{"05"}, R"("p.exe" 05)"},
-        {{"", "a", ""}, R"("p.exe" "" a "")"},
+        {{}, "p.exe"}, {{"05"}, R"("p.exe" 05)"}, {{"", "a", ""}, R"("p.exe" "" a "")"},
         {{"two words", "tab\there"}, "\"p.exe\" \"two words\" \"tab\there\""},
         {{R"(say "hi")", R"(")"}, R"("p.exe" "say \"hi\"" "\"")"},
         {{R"(C:\dir\)", R"(C:\a b\)"}, R"("p.exe" C:\dir\ "C:\a b\\")"},
