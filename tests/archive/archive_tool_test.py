@@ -31,13 +31,16 @@ check("listing-tool convert", converted.returncode == 0, converted.returncode)
 points = [int(line.split()[2]) for line in converted.stdout.decode().splitlines() if line.startswith("All ")]
 check("points of the listing", len(points) == 6, points)
 
+def write(name, content):
+    with open(os.path.join(work, name), "wb") as f:
+        f.write(content)
+    return content
+
 def archive(name, target, entries):
     """Names shorter than 255 bytes: one length byte each."""
     body = b"".join(bytes([len(s)]) + s.encode() for s in ("Archive,ver001", target, "C:\\t", name.split("/")[-1]))
-    body += struct.pack("<7i", 1, 1, 0, 0, 1, 0, len(entries)) + b"".join(struct.pack("<4i", *e) for e in entries)
-    with open(os.path.join(work, name), "wb") as f:
-        f.write(body)
-    return body
+    return write(name, body + struct.pack("<7i", 1, 1, 0, 0, 1, 0, len(entries)) +
+                 b"".join(struct.pack("<4i", *e) for e in entries))
 
 # (num, hits, comp) per point; A and B share some points, each has its own.
 archive("AR/a.ar", "prog.exe", [(o, n, h, c) for o, (n, h, c) in zip(points, [(3, 7, -7), (1, 2, 0), (0, 0, 0),
@@ -46,15 +49,11 @@ whole = archive("AR/b.ar", "prog.exe", [(o, n, h, 0) for o, (n, h) in zip(points
                                                                                (3, 12), (4, 6), (0, 0)])])
 
 def golden(name, args, actual=None):
+    """The output (as `actual` reads it) is kept in WORK, to compare by hand."""
     code, out, err = run(*args)
-    check(" ".join(args), code == 0, f"exit {code}: {err}")
-    actual = out if actual is None else actual(out)
+    got = write(name, out if actual is None else actual(out))
     with open(os.path.join(data, name), "rb") as f:
-        expected = f.read()
-    if actual != expected:
-        with open(os.path.join(work, name), "wb") as f:
-            f.write(actual)
-        check(" ".join(args), False, f"differs from {data}/{name} (got {work}/{name})")
+        check(" ".join(args), code == 0 and got == f.read(), f"exit {code}, {err}; see {data}/{name} and {work}/{name}")
 
 def drcov_as_text(out):
     """An independent reader: the text header, then the blocks as lines."""
@@ -80,8 +79,7 @@ for target in ("other.exe", "gone.exe", "tool.bin"):
 archive("AR/foreign.ar", "prog.exe", [(points[0], 1, 1, 1), (points[0] + 1, 1, 1, 1), (1 << 30, 1, 1, 1)])
 cuts = {"AR/text.ar": b"\x0eArchive,ver002 and more", **{"AR/cut%d.ar" % n: whole[:n] for n in (0, 10, 16, 40, 99)}}
 for name, content in cuts.items():
-    with open(os.path.join(work, name), "wb") as f:
-        f.write(content)
+    write(name, content)
 bad = [(["show", "AR/missing.ar"], "cannot open the archive"), (["show", "AR/text.ar"], "is not a hit archive"),
        (["diff", "AR/a.ar", "AR/other.exe.ar"], "belong to different targets"),
        (["show", "AR/gone.exe.ar"], "cannot open the listing"), (["show", "AR/tool.bin.ar"], "names no listing"),

@@ -5,9 +5,6 @@
 
 #include "tests/listing/ListingText.h"
 
-inline const ListingRecord* RecordAt(const Bytes& view, long at) { return reinterpret_cast<const ListingRecord*>(&view[at]); }
-inline void ExpectMapsSound(CPointMaps& maps, const Bytes& view) { EXPECT_EQ(MapsFault(maps, view), ""); }
-
 // A raw listing converted in a buffer of its exact size, checked for what every
 // conversion leaves: sound maps, and each record carrying its fields (row -1) and
 // mark, or cleared after len.
@@ -15,10 +12,10 @@ struct Converted {
     explicit Converted(const std::string& raw) : view(ToBytes(raw))
     {
         nPoints = ConvertListing(view.data(), static_cast<DWORD>(view.size()), maps);
-        ExpectMapsSound(maps, view);
-        for (long at = 1; at < static_cast<long>(view.size()); at += RecordAt(view, at)->len + 1) {
-            const ListingRecord* rec = RecordAt(view, at);
+        EXPECT_EQ(MapsFault(maps, view), "");
+        for (long at = 1; at < static_cast<long>(view.size()); at += BYTE(view[at]) + 1) { // len, then its zero
             offsets.push_back(at);
+            const ListingRecord* rec = Record(offsets.size() - 1);
             layout += (at > 1 ? " " : "") + std::to_string(rec->len) + (rec->len && rec->kind ? std::string(1, rec->kind) : "");
             bool fields = rec->len >= 35 && std::memcmp(rec->mark, "Ok\n", 3) == 0 && rec->row == -1;
             DWORD base;
@@ -26,7 +23,7 @@ struct Converted {
             EXPECT_TRUE(fields || baseLine || std::all_of(&view[at] + 1, &view[at] + 1 + rec->len, [](char ch) { return ch == 0; })) << at;
         }
     }
-    const ListingRecord* Record(size_t index) const { return RecordAt(view, offsets.at(index)); }
+    const ListingRecord* Record(size_t index) const { return reinterpret_cast<const ListingRecord*>(&view[offsets.at(index)]); }
     long Entry(CMapPtrToPtr& map, DWORD addr) const // offset of the record entered for addr, or -1
     {
         void* value = nullptr;
