@@ -11,13 +11,13 @@ namespace {
 const std::vector<uint8_t> kTiny = ReadFile(kPeDir + "/tiny.exe");
 
 uint32_t Get32(const uint8_t* p) { return p[0] | (p[1] << 8) | (p[2] << 16) | (uint32_t(p[3]) << 24); }
-void Put32(std::vector<uint8_t>& b, size_t at, uint32_t v) { for (int i = 0; i < 4; ++i) b[at + i] = uint8_t(v >> (8 * i)); }
 
 // A copy of bytes with the dword at each offset set to its value.
 std::vector<uint8_t> With(std::vector<uint8_t> bytes, std::initializer_list<std::pair<size_t, uint32_t>> dwords)
 {
-    for (const auto& d : dwords)
-        Put32(bytes, d.first, d.second);
+    for (const auto& [at, value] : dwords)
+        for (int i = 0; i < 4; ++i)
+            bytes[at + i] = uint8_t(value >> (8 * i));
     return bytes;
 }
 
@@ -73,7 +73,7 @@ TEST(DamagedPe, EveryCutAndCorruptionKeepsTheRules)
             const auto& spot = spots[rng() % spots.size()];
             size_t at = spot.first + rng() % spot.second;
             if (rng() % 2 && at + 4 <= spot.first + spot.second)
-                Put32(bad, at, nasty[rng() % 7]);
+                bad = With(bad, {{at, nasty[rng() % 7]}});
             else
                 bad[at] = uint8_t(rng());
         }

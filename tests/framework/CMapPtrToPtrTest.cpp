@@ -18,16 +18,15 @@ void* P(uintptr_t v) { return reinterpret_cast<void*>(v); }
 void ExpectSameContents(const CMapPtrToPtr& map, const Model& model)
 {
     std::map<uintptr_t, uintptr_t> seen, expected(model.begin(), model.end());
-    void *key, *value;
+    void *key, *value, *found;
     POSITION pos = map.GetStartPosition();
     for (size_t n = 0; pos && n <= model.size(); ++n) {
         map.GetNextAssoc(pos, key, value);
-        EXPECT_TRUE(seen.emplace(reinterpret_cast<uintptr_t>(key), reinterpret_cast<uintptr_t>(value)).second) << "repeated";
+        EXPECT_TRUE(seen.emplace(uintptr_t(key), uintptr_t(value)).second) << "repeated";
+        EXPECT_TRUE(map.Lookup(key, found) && found == value) << key;
     }
     EXPECT_EQ(seen, expected);
     EXPECT_EQ(map.GetCount(), static_cast<int>(model.size()));
-    for (const auto& entry : model)
-        EXPECT_TRUE(map.Lookup(P(entry.first), value) && value == P(entry.second)) << entry.first;
 }
 
 // First tables of a few keys, filled to their load limit and emptied a key at

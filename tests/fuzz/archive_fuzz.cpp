@@ -4,24 +4,14 @@
 // may change; every other byte of the listing stays as converted.
 #include <unistd.h>
 
-#include <cstdlib>
-#include <filesystem>
+#include <cstdio>
 
 #include "tests/archive/ArchiveFile.h"
 #include "tests/listing/ListingText.h"
 
-static void Require(bool condition)
-{
-    if (!condition)
-        std::abort();
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    // In memory where the system offers a folder there.
-    static const std::filesystem::path path = (std::filesystem::is_directory("/dev/shm") ? std::filesystem::path("/dev/shm")
-                                                                                       : std::filesystem::temp_directory_path()) /
-                                              ("archive_fuzz." + std::to_string(::getpid()));
+    static const std::string path = "/dev/shm/archive_fuzz." + std::to_string(::getpid()); // in memory
     static Bytes view = PointListing(), original;
     static CPointMaps maps;
     if (original.empty()) {
@@ -30,7 +20,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     }
     for (int replay = 0; replay < 2; ++replay) {
         std::copy(original.begin(), original.end(), view.begin()); // in place: the maps point into it
-        int nSkipped = LoadArchive(path.string(), std::string(data, data + size), [&](CArchive& ar) {
+        int nSkipped = LoadArchive(path, std::string(data, data + size), [&](CArchive& ar) {
             HitArchiveHeader header;
             ReadArchiveSignature(ar);
             ReadArchiveHeader(ar, header);
@@ -47,6 +37,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         Require(nSkipped >= -1 && nSkipped <= static_cast<int>(size / 16));
         Require(view == WithCountsOf(original, view, maps));
     }
-    std::filesystem::remove(path);
+    std::remove(path.c_str());
     return 0;
 }

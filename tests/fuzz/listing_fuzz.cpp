@@ -4,15 +4,8 @@
 // the entry's address and whose text ends in its zero within the record, and
 // the conversion and the re-index must agree, the re-index changing no byte.
 #include <cstdint>
-#include <cstdlib>
 
 #include "tests/listing/ListingText.h"
-
-static void Require(bool condition)
-{
-    if (!condition)
-        std::abort();
-}
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {

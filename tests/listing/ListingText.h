@@ -3,6 +3,7 @@
 #pragma once
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -44,6 +45,13 @@ inline Bytes PointListing()
                             CodeLine("00401005", "6800304000", "push 00403000"), StrLine("\"hello\""),
                             CodeLine("0040100A", "FF2504204000", "jmp dword ptr [00402004]"),
                             CodeLine("00401010", "E8EB000000", "call 00401100"), StrLine("\"shared\"")}));
+}
+
+// The fuzz targets' check: a broken rule ends the run where the fuzzer reports it.
+inline void Require(bool condition)
+{
+    if (!condition)
+        std::abort();
 }
 
 // (address, record offset) of every association, by address: the five kind maps, then m_mapAll.
