@@ -125,11 +125,8 @@ TEST(ConvertListing, LineEndsAndCuts)
         // 34 characters: fields, empty text; 33: cleared; a lone CR does not end a line.
         {{call.substr(0, 34), call.substr(0, 33), pad(254), pad(255), "a\rlone CR"}, true, "35 34 255c 128c 127 10 0"},
         {{cutCall, CodeLine("0040A010", "EB00", "jmp 0040A012")}, true, "128 128c 219 47j 0"}, // a cut, then a call
-        {{call}, false, "47c"}, // without CR LF the last byte becomes the zero
-        {{call + "\r"}, false, "48c"},
-        {{pad(254)}, false, "254c"},
-        {{pad(255)}, false, "255c"},
-        {{pad(256)}, false, "128c 127"},
+        {{call}, false, "47c"}, {{call + "\r"}, false, "48c"}, // without CR LF the last byte becomes the zero
+        {{pad(254)}, false, "254c"}, {{pad(255)}, false, "255c"}, {{pad(256)}, false, "128c 127"},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.layout);
