@@ -3,12 +3,11 @@
 // own exceptions and other processes are passed on, and how a stop proceeds.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <deque>
 #include <future>
 #include <random>
-#include <set>
-#include <thread>
 
 #include "debugger/DebugEngine.h"
 #include "tests/debugger/FakeDebuggee.h"
@@ -16,7 +15,7 @@
 namespace {
 
 const DWORD kCode = 0x401000, kStart = kCode, kNtdll = 0x7BC56490, kMain = FakeDebuggee::kMain;
-const DWORD kTarget = FakeDebuggee::kTarget, kChild = FakeDebuggee::kChild;
+const DWORD kChild = FakeDebuggee::kChild;
 const DWORD A = kCode + 0x10, B = kCode + 0x20, C = kCode + 0x30, Plain = kCode + 0x50;
 using Addresses = std::vector<DWORD>;
 
@@ -24,12 +23,11 @@ class EngineTest : public ::testing::Test {
 protected:
     void SetUp() override { Fresh("c"); }
 
-    // A new debuggee (three pages of code without a single 0xCC, the system's
-    // breakpoint in ntdll), as "Start Process" leaves the state, with the kinds
-    // wanted (a string of C c J j s); the points stay, their counts cleared.
-    // Created, a DLL loaded, the system's initial breakpoint taken: its own
-    // code is next. The image lies `shift` bytes from the listing's base,
-    // which the system does not tell when the image lies there.
+    // A new debuggee as "Start Process" leaves the state, with the kinds wanted
+    // (a string of C c J j s); the points stay, their counts cleared. Its three
+    // pages of code (no 0xCC) lie `shift` bytes from the listing's base, which
+    // the system does not tell when the image lies there. Created, a DLL
+    // loaded, the system's breakpoint in ntdll taken: its own code is next.
     void Fresh(const std::string& kinds, DWORD shift = 0)
     {
         fake = FakeDebuggee();
@@ -45,8 +43,7 @@ protected:
         std::fill(std::begin(maps.m_armedKinds), std::end(maps.m_armedKinds), 0);
         state.m_bStopRequest = state.m_bSkipPoint = state.m_nHitSeq = state.m_bRearm = 0;
         state.m_bPauseOnStop = 1;
-        hits.clear();
-        exceptions.clear();
+        hits = exceptions = Addresses();
         for (ListingRecord& record : storage)
             record.hits = record.num = 0;
         fake.Create(kStart + shift, shift != 0 ? 0x400000 + shift : 0);
@@ -80,7 +77,7 @@ protected:
     {
         int exited = CDebugEngine(state, maps, fake).Run();
         EXPECT_EQ(fake.faults, std::vector<std::string>()) << "the debuggee ran wrongly";
-        EXPECT_EQ(fake.commands.back(), 1017u) << "the run's end is posted last";
+        EXPECT_EQ(fake.lastCommand, 1017u) << "the run's end is posted last";
         return exited;
     }
     // The main thread runs `steps`, then the program exits.
@@ -118,13 +115,11 @@ TEST_F(EngineTest, APointCountsOnceBetweenBreakpointsOfOtherPoints)
     };
     EXPECT_EQ(RunMain({kStart, A, B, A, B, A, B, C, Plain, C, Plain, C, A, C, kStart}), 1); // c alone in its loop
     EXPECT_EQ(hits, (Addresses{kStart, A, B, A, B, A, B, C, A}));
-    EXPECT_EQ(std::to_string(a->num) + " " + std::to_string(c->num) + " " + std::to_string(b->hits), "9 8 3");
-    EXPECT_EQ(b->savedByte, fake.image[B]) << "the counted record shows its counts";
-    EXPECT_EQ(state.m_bSkipPoint, 0);
-    EXPECT_FALSE(Planted(C) || Planted(Plain) || Planted(kStart));
+    // a's and c's hit numbers, b's hits; the record counted shows them with the byte it saved
+    EXPECT_EQ(Addresses({DWORD(a->num), DWORD(c->num), DWORD(b->hits), b->savedByte}), (Addresses{9, 8, 3, fake.image[B]}));
+    EXPECT_FALSE(state.m_bSkipPoint || Planted(C) || Planted(Plain) || Planted(kStart));
     EXPECT_EQ(Passed(), 0) << "the system's breakpoint and the entry breakpoint go on";
-    EXPECT_EQ(*std::min_element(fake.timeouts.begin(), fake.timeouts.end()), g_dwDebugWaitMs)
-        << "a single thread: no short waits";
+    EXPECT_EQ(*std::min_element(fake.timeouts.begin(), fake.timeouts.end()), g_dwDebugWaitMs) << "one thread, no short wait";
 }
 
 // A kind unticked keeps the breakpoints of the addresses that a ticked kind
@@ -168,18 +163,17 @@ TEST_F(EngineTest, APointCountsNoMoreOftenThanItRanAcrossThreads)
     for (DWORD tid = 2; tid <= 5; ++tid)
         fake.CreateThread(tid);
     for (int step = 0; step < 600; ++step) {
-        DWORD tid = 2 + random() % 4;
+        const DWORD tid = 2 + random() % 4;
         fake.Exec(tid, {loop[at[tid]++ % 5]});
     }
     for (DWORD tid = 2; tid <= 5; ++tid)
         fake.ExitThread(tid);
     fake.ExitProcess();
     Run();
+    // Never above, nor left out for good while the threads wait on each other's points.
     for (const ListingRecord* point : {a, b, c}) {
-        int counted = point->hits, ran = fake.executed[DWORD(point->addr)];
-        // Never above, nor left out for good while the threads wait on each other's points.
-        EXPECT_TRUE(counted <= ran && counted * 10 >= ran) << counted << " hits, " << ran << " runs at " << std::hex
-                                                            << DWORD(point->addr);
+        const int counted = point->hits, ran = fake.executed[DWORD(point->addr)];
+        EXPECT_TRUE(counted <= ran && counted * 10 >= ran) << counted << " hits of " << ran << " runs at " << point->addr;
     }
 
     // Thread 2 takes a and stands elsewhere, silent, when the main thread
@@ -249,11 +243,11 @@ TEST_F(EngineTest, ChildProcessesAreLetGoOrPassedOnAndNeverPlanted)
     fake.LoadDll(kChild + 1);
     EXPECT_EQ(RunMain({Plain, A}), 1);
     EXPECT_EQ(a->hits, 2) << "only the target's exit ends the run";
-    EXPECT_EQ(exceptions.size(), 0u);
+    EXPECT_EQ(exceptions, Addresses());
     // Its initial breakpoint goes on, the rest to its own handlers.
     EXPECT_EQ(Addresses(fake.statuses.begin() + 6, fake.statuses.begin() + 9),
               (Addresses{DBG_CONTINUE, DBG_EXCEPTION_NOT_HANDLED, DBG_EXCEPTION_NOT_HANDLED}));
-    EXPECT_EQ(fake.detachTries, (Addresses{kChild, kChild + 1, kChild + 1}));
+    EXPECT_EQ(fake.told, "let go 200; let go 201; let go 201; ");
     // Every file handle of a creation or DLL event is closed once.
     EXPECT_EQ(std::set<HANDLE>(fake.closed.begin(), fake.closed.end()).size(), 5u);
     EXPECT_EQ(fake.closed.size(), 5u);
@@ -281,8 +275,7 @@ TEST_F(EngineTest, ACancelEndsTheDebuggeeInStages)
     EXPECT_EQ(Run(), 0);
     EXPECT_EQ(fake.memory, fake.image) << "nothing of the engine's left in the program";
     EXPECT_EQ(hits.size(), 1u);
-    EXPECT_EQ(fake.quits, Addresses{kMain});
-    EXPECT_EQ(fake.terminated, Addresses{kTarget});
+    EXPECT_EQ(fake.told, "quit 1; end 100; ");
 
     // A thread whose registers cannot be read after a breakpoint cannot be
     // rewound: no register is written, nothing is counted, the run is ended
@@ -290,17 +283,15 @@ TEST_F(EngineTest, ACancelEndsTheDebuggeeInStages)
     // threads' exits after the end do not end the run before the process's.
     Fresh("c");
     fake.CreateThread(2);
-    fake.unreadableThreads = {2};
+    fake.unreadableThread = 2;
     fake.onWait = [&] { state.m_bStopRequest = hits.size() == 1; };
     fake.Exec(kMain, {A});
     fake.Exec(2, {B});
     EXPECT_EQ(RunMain({A, B, A}), 1);
     EXPECT_EQ(hits, Addresses{A});
     EXPECT_EQ(fake.pauses, 0);
-    EXPECT_EQ(fake.quits, Addresses());
-    EXPECT_EQ(fake.terminated, Addresses{kTarget});
-    EXPECT_EQ(std::to_string(state.m_dwUnrewoundThread) + " " + std::to_string(state.m_dwUnrewoundAt),
-              "2 " + std::to_string(B));
+    EXPECT_EQ(fake.told, "end 100; ");
+    EXPECT_EQ(Addresses({state.m_dwUnrewoundThread, state.m_dwUnrewoundAt}), Addresses({2, B}));
 
     // A program that obeys WM_QUIT raises events on its way out: it is let go
     // to its own exit, not ended at the first of them (nor for the thread the
@@ -312,7 +303,7 @@ TEST_F(EngineTest, ACancelEndsTheDebuggeeInStages)
     fake.ExitThread(2);
     fake.ExitProcess();
     EXPECT_EQ(Run(), 1);
-    EXPECT_EQ(fake.terminated, Addresses());
+    EXPECT_EQ(fake.told, "quit 1; ");
 
     // A stop while an exception is passed on: ended at once, with the faulting
     // thread's registers for the run's end.
@@ -321,8 +312,7 @@ TEST_F(EngineTest, ACancelEndsTheDebuggeeInStages)
     fake.Raise(EXCEPTION_ACCESS_VIOLATION, kCode + 0x66);
     fake.Exec(kMain, {A});
     EXPECT_EQ(Run(), 1);
-    EXPECT_EQ(fake.quits, Addresses());
-    EXPECT_EQ(fake.terminated, Addresses{kTarget});
+    EXPECT_EQ(fake.told, "end 100; ");
     EXPECT_EQ(state.m_pExceptionContext.load(), &g_context);
     EXPECT_EQ(g_context.Eip, kCode + 0x66);
 }
@@ -338,7 +328,8 @@ TEST_F(EngineTest, ARelocatedImageCountsAsAtItsOwnBase)
         Point(at == B ? 'j' : at == C ? 's' : 'c', at);
     for (DWORD shift : {0u, 0x1350000u, 0u - 0x3F0000u, 0x9D00000u}) {
         SCOPED_TRACE(shift);
-        maps.m_dwListingBase = shift == 0x9D00000u ? 0 : 0x400000;
+        const bool outside = shift == 0x9D00000u;
+        maps.m_dwListingBase = outside ? 0 : 0x400000;
         Fresh("cjs", shift);
         fake.Exec(kMain, {kStart + shift, A + shift, B + shift, A + shift, C + shift, kStart + shift});
         fake.CreateThread(2);
@@ -348,19 +339,16 @@ TEST_F(EngineTest, ARelocatedImageCountsAsAtItsOwnBase)
         fake.Exec(2, {Plain + shift});
         fake.ExitProcess();
         EXPECT_EQ(Run(), 1);
-        if (maps.m_dwListingBase == 0) {
-            EXPECT_EQ(hits, Addresses());
-            EXPECT_EQ(state.m_bListingOutside, 1);
+        EXPECT_EQ(state.m_bListingOutside, int(outside));
+        EXPECT_EQ(hits, outside ? Addresses() : (Addresses{kStart, A, B, A, C, kStart, C, B, A}));
+        if (outside) {
             EXPECT_EQ(fake.memory, fake.image);
             continue;
         }
-        EXPECT_EQ(state.m_bListingOutside, 0);
-        EXPECT_EQ(state.m_dwImageShift, shift);
         EXPECT_EQ(exceptions, Addresses{EXCEPTION_ACCESS_VIOLATION});
-        EXPECT_EQ(shownEip, B + shift + 2) << "the process's registers";
-        EXPECT_EQ(state.m_dwFaultAddress, B + 2) << "the listing's address";
-        EXPECT_EQ(hits, (Addresses{kStart, A, B, A, C, kStart, C, B, A}));
-        EXPECT_EQ(g_savedByte, fake.image[kStart + shift]);
+        // The shift; the registers shown, the process's; the fault's address, the listing's; the start's own byte.
+        EXPECT_EQ(Addresses({state.m_dwImageShift, shownEip, state.m_dwFaultAddress, g_savedByte}),
+                  (Addresses{shift, B + shift + 2, B + 2, fake.image[kStart + shift]}));
     }
 }
 
@@ -377,7 +365,7 @@ TEST_F(EngineTest, PauseContinueAndCancelFromAnotherThreadNeverHang)
     fake.onReport = nullptr;
     for (int loop = 0; loop < 3000; ++loop) // more hits than rounds
         fake.Exec(kMain, {A, Plain, B});
-    std::future<int> run = std::async(std::launch::async, [&] { return CDebugEngine(state, maps, fake).Run(); });
+    std::future<int> run = std::async(std::launch::async, [&] { return Run(); });
     std::mt19937 random(std::random_device{}());
     const int cancelAt = 2000 + int(random() % 2000);
     std::string hung; // what never came
@@ -411,8 +399,7 @@ TEST_F(EngineTest, PauseContinueAndCancelFromAnotherThreadNeverHang)
             std::abort();
     }
     EXPECT_EQ(run.get(), 1);
-    EXPECT_EQ(fake.faults, std::vector<std::string>());
-    EXPECT_EQ(fake.terminated, Addresses{kTarget});
+    EXPECT_EQ(fake.told, "quit 1; end 100; ");
 }
 
 } // namespace
