@@ -37,32 +37,17 @@ protected:
             code[i] = BYTE(i * 37 + 11) == 0xCC ? 0x90 : BYTE(i * 37 + 11);
         fake.Map(kCode + shift, code);
         fake.Map(kNtdll, {0xCC, 0xC3});
-        fake.onReport = [this] { Count(); };
-        for (char kind : std::string("CcJjs"))
-            Want(kind, kinds.find(kind) != std::string::npos);
+        std::atomic<int>* wanted[] = {&state.m_bCallPtr, &state.m_bCall, &state.m_bJmpPtr, &state.m_bJmp, &state.m_bStrData};
+        for (int kind = 0; kind < 5; ++kind)
+            *wanted[kind] = kinds.find("CcJjs"[kind]) != std::string::npos;
         std::fill(std::begin(maps.m_armedKinds), std::end(maps.m_armedKinds), 0);
         state.m_bStopRequest = state.m_bSkipPoint = state.m_nHitSeq = state.m_bRearm = 0;
         state.m_bPauseOnStop = 1;
-        hits = exceptions = Addresses();
         for (ListingRecord& record : storage)
             record.hits = record.num = 0;
         fake.Create(kStart + shift, shift != 0 ? 0x400000 + shift : 0);
         fake.LoadDll();
         fake.Exec(kMain, {kNtdll});
-    }
-    // What the window does with a report.
-    void Count()
-    {
-        if (state.m_dwExceptionCode == 0)
-            return hits.push_back(DWORD(state.CountReportedHit(FALSE)->addr));
-        exceptions.push_back(state.m_dwExceptionCode);
-        shownEip = state.m_pExceptionContext.load()->Eip;
-    }
-    void Want(char kind, int wanted)
-    {
-        std::atomic<int>* flags[] = {&state.m_bCallPtr, &state.m_bCall, &state.m_bJmpPtr, &state.m_bJmp, &state.m_bStrData};
-        *flags[std::string("CcJjs").find(kind)] = wanted;
-        state.m_bRearm = 1;
     }
     // A point record of the listing (outside any file here).
     ListingRecord* Point(BYTE kind, DWORD address)
@@ -94,8 +79,6 @@ protected:
     CPointMaps maps;
     FakeDebuggee fake;
     std::deque<ListingRecord> storage;
-    Addresses hits, exceptions;
-    DWORD shownEip = 0; // the registers of the exception shown last
 };
 
 // A point counts once between breakpoints of other points; "Skip Point"
@@ -109,12 +92,11 @@ TEST_F(EngineTest, APointCountsOnceBetweenBreakpointsOfOtherPoints)
     Point('j', Plain);
     Point('j', kStart);
     fake.onReport = [&] {
-        Count();
-        if (hits.size() == 8)
+        if (fake.hits.size() == 8)
             state.m_bSkipPoint = 1; // pressed while c's hit is shown
     };
     EXPECT_EQ(RunMain({kStart, A, B, A, B, A, B, C, Plain, C, Plain, C, A, C, kStart}), 1); // c alone in its loop
-    EXPECT_EQ(hits, (Addresses{kStart, A, B, A, B, A, B, C, A}));
+    EXPECT_EQ(fake.hits, (Addresses{kStart, A, B, A, B, A, B, C, A}));
     // a's and c's hit numbers, b's hits; the record counted shows them with the byte it saved
     EXPECT_EQ(Addresses({DWORD(a->num), DWORD(c->num), DWORD(b->hits), b->savedByte}), (Addresses{9, 8, 3, fake.image[B]}));
     EXPECT_FALSE(state.m_bSkipPoint || Planted(C) || Planted(Plain) || Planted(kStart));
@@ -137,15 +119,15 @@ TEST_F(EngineTest, KindsTickedAndUntickedWhileThreadsStandOnPoints)
     Fresh("cj");
     fake.CreateThread(2);
     fake.onReport = [&] {
-        Count();
-        Want('j', hits.size() != 1);
-        if (hits.size() == 3)
+        state.m_bJmp = fake.hits.size() != 1;
+        state.m_bRearm = 1;
+        if (fake.hits.size() == 3)
             state.m_bSkipPoint = 1; // a, while the main thread's b waits
     };
     fake.Exec(kMain, {B});
     fake.Exec(2, {x, A});
     RunMain({Plain, Plain + 0x10, B});
-    EXPECT_EQ(hits, (Addresses{B, x, A, Plain, Plain + 0x10, B}));
+    EXPECT_EQ(fake.hits, (Addresses{B, x, A, Plain, Plain + 0x10, B}));
 }
 
 // A point taken by a thread is planted again only once that thread has run
@@ -201,7 +183,7 @@ TEST_F(EngineTest, APointCountsNoMoreOftenThanItRanAcrossThreads)
     fake.Exec(4, {A, Plain});
     fake.ExitProcess();
     Run();
-    EXPECT_EQ(hits, (Addresses{A, B, A, C, C, B, A, C, B, C, A}));
+    EXPECT_EQ(fake.hits, (Addresses{A, B, A, C, C, B, A, C, B, C, A}));
     EXPECT_EQ(int(a->hits), fake.executed[A]);
 }
 
@@ -218,7 +200,7 @@ TEST_F(EngineTest, TheProgramsOwnExceptionsGoToItsHandlers)
     fake.Raise(EXCEPTION_ACCESS_VIOLATION, kCode + 0x60);
     fake.Raise(0xE06D7363, kCode + 0x70); // a code without a name: passed on, not shown
     RunMain({A});
-    EXPECT_EQ(exceptions, (Addresses{EXCEPTION_BREAKPOINT, EXCEPTION_ACCESS_VIOLATION}));
+    EXPECT_EQ(fake.exceptions, (Addresses{EXCEPTION_BREAKPOINT, EXCEPTION_ACCESS_VIOLATION}));
     EXPECT_EQ(listed->hits, 2) << "planted again at the program's own breakpoint";
     EXPECT_EQ(Passed(), 4);
     EXPECT_FALSE(Planted(Plain));
@@ -243,7 +225,7 @@ TEST_F(EngineTest, ChildProcessesAreLetGoOrPassedOnAndNeverPlanted)
     fake.LoadDll(kChild + 1);
     EXPECT_EQ(RunMain({Plain, A}), 1);
     EXPECT_EQ(a->hits, 2) << "only the target's exit ends the run";
-    EXPECT_EQ(exceptions, Addresses());
+    EXPECT_EQ(fake.exceptions, Addresses());
     // Its initial breakpoint goes on, the rest to its own handlers.
     EXPECT_EQ(Addresses(fake.statuses.begin() + 6, fake.statuses.begin() + 9),
               (Addresses{DBG_CONTINUE, DBG_EXCEPTION_NOT_HANDLED, DBG_EXCEPTION_NOT_HANDLED}));
@@ -265,16 +247,15 @@ TEST_F(EngineTest, ACancelEndsTheDebuggeeInStages)
     // nothing; the debuggee, silent from then on, is ended, and one that
     // cannot be ended leaves the loop without its exit.
     fake.onReport = [&] {
-        Count();
         state.RequestEnd();
-        Want('j', 1);
+        state.m_bJmp = state.m_bRearm = 1;
     };
     fake.CreateThread(2);
     fake.Exec(2, {A, B, A, B, A});
     fake.terminable = FALSE;
     EXPECT_EQ(Run(), 0);
     EXPECT_EQ(fake.memory, fake.image) << "nothing of the engine's left in the program";
-    EXPECT_EQ(hits.size(), 1u);
+    EXPECT_EQ(fake.hits.size(), 1u);
     EXPECT_EQ(fake.told, "quit 1; end 100; ");
 
     // A thread whose registers cannot be read after a breakpoint cannot be
@@ -284,14 +265,14 @@ TEST_F(EngineTest, ACancelEndsTheDebuggeeInStages)
     Fresh("c");
     fake.CreateThread(2);
     fake.unreadableThread = 2;
-    fake.onWait = [&] { state.m_bStopRequest = hits.size() == 1; };
+    fake.onWait = [&] { state.m_bStopRequest = fake.hits.size() == 1; };
     fake.Exec(kMain, {A});
     fake.Exec(2, {B});
     EXPECT_EQ(RunMain({A, B, A}), 1);
-    EXPECT_EQ(hits, Addresses{A});
-    EXPECT_EQ(fake.pauses, 0);
+    EXPECT_EQ(fake.hits, Addresses{A});
     EXPECT_EQ(fake.told, "end 100; ");
-    EXPECT_EQ(Addresses({state.m_dwUnrewoundThread, state.m_dwUnrewoundAt}), Addresses({2, B}));
+    // no pause; the thread, and where it stood
+    EXPECT_EQ(Addresses({DWORD(fake.pauses), state.m_dwUnrewoundThread, state.m_dwUnrewoundAt}), (Addresses{0, 2, B}));
 
     // A program that obeys WM_QUIT raises events on its way out: it is let go
     // to its own exit, not ended at the first of them (nor for the thread the
@@ -340,14 +321,14 @@ TEST_F(EngineTest, ARelocatedImageCountsAsAtItsOwnBase)
         fake.ExitProcess();
         EXPECT_EQ(Run(), 1);
         EXPECT_EQ(state.m_bListingOutside, int(outside));
-        EXPECT_EQ(hits, outside ? Addresses() : (Addresses{kStart, A, B, A, C, kStart, C, B, A}));
+        EXPECT_EQ(fake.hits, outside ? Addresses() : (Addresses{kStart, A, B, A, C, kStart, C, B, A}));
         if (outside) {
             EXPECT_EQ(fake.memory, fake.image);
             continue;
         }
-        EXPECT_EQ(exceptions, Addresses{EXCEPTION_ACCESS_VIOLATION});
+        EXPECT_EQ(fake.exceptions, Addresses{EXCEPTION_ACCESS_VIOLATION});
         // The shift; the registers shown, the process's; the fault's address, the listing's; the start's own byte.
-        EXPECT_EQ(Addresses({state.m_dwImageShift, shownEip, state.m_dwFaultAddress, g_savedByte}),
+        EXPECT_EQ(Addresses({state.m_dwImageShift, fake.shownEip, state.m_dwFaultAddress, g_savedByte}),
                   (Addresses{shift, B + shift + 2, B + 2, fake.image[kStart + shift]}));
     }
 }
@@ -362,7 +343,6 @@ TEST_F(EngineTest, PauseContinueAndCancelFromAnotherThreadNeverHang)
     Point('c', A);
     Point('c', B);
     fake.window = true;
-    fake.onReport = nullptr;
     for (int loop = 0; loop < 3000; ++loop) // more hits than rounds
         fake.Exec(kMain, {A, Plain, B});
     std::future<int> run = std::async(std::launch::async, [&] { return Run(); });

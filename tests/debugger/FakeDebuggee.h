@@ -151,16 +151,26 @@ public:
         told += "let go " + std::to_string(dwProcessId) + "; ";
         return FALSE;
     }
+    // A hit or an exception posted (WM_COMMAND 1016) is taken as the window
+    // takes it, then onReport sees it; with `window` set, another thread
+    // plays the window.
     void PostCommand(UINT nID) override
     {
         lastCommand = nID;
-        if (nID == 1016 && onReport)
+        if (nID != 1016 || window)
+            return;
+        if (state->m_dwExceptionCode == 0)
+            hits.push_back(DWORD(state->CountReportedHit(FALSE)->addr));
+        else {
+            exceptions.push_back(state->m_dwExceptionCode);
+            shownEip = state->m_pExceptionContext.load()->Eip;
+        }
+        if (onReport)
             onReport();
     }
-    // The window's answer, at once: a report is taken (onReport has seen it),
-    // a pause ends with "Continue ...". With `window` set, another thread
-    // plays the window and the wait is real; every other time the debug
-    // thread loses the processor between its check and its wait, as it may.
+    // The window's answer, at once: a report is taken, a pause ends with
+    // "Continue ...". With `window` set the wait is real, and every other time
+    // the debug thread loses the processor between its check and its wait.
     void WaitForWake() override
     {
         if (window) {
@@ -182,13 +192,14 @@ public:
     BOOL terminable = TRUE;
     bool window = false;
     DWORD unreadableThread = 0; // a thread whose registers cannot be read
-    CTraceState* state = nullptr;    // the window's side of the hand-over
-    std::function<void()> onReport; // a hit or exception posted (WM_COMMAND 1016)
-    std::function<void()> onWait;   // before each wait, e.g. a request of the window
+    CTraceState* state = nullptr; // the window's side of the hand-over
+    std::function<void()> onReport, onWait; // after a report is taken; before each wait
 
     // --- what the test reads ---
     std::map<DWORD, BYTE> image, memory;
     std::vector<std::string> faults;
+    std::vector<DWORD> hits, exceptions; // the listing addresses counted, the exceptions shown
+    DWORD shownEip = 0;                  // the registers of the exception shown last
     std::vector<DWORD> statuses, timeouts; // each event's continue status, each wait's time-out
     std::vector<HANDLE> closed;  // every file handle of a creation or DLL event is to be closed
     std::string told;            // each quit posted, process ended or let go, in order
