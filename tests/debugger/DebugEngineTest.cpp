@@ -1,6 +1,5 @@
-// The debug engine's decisions, driven by a scripted fake debuggee: which
-// bytes are planted, taken, planted again or left alone, how the program's
-// own exceptions and other processes are passed on, and how a stop proceeds.
+// The debug engine's decisions against a scripted fake debuggee: which bytes are planted, taken, planted
+// again or left alone, how the program's own exceptions and other processes are passed on, how a stop goes.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -23,11 +22,9 @@ class EngineTest : public ::testing::Test {
 protected:
     void SetUp() override { Fresh("c"); }
 
-    // A new debuggee as "Start Process" leaves the state, with the kinds wanted
-    // (a string of C c J j s); the points stay, their counts cleared. Its three
-    // pages of code (no 0xCC) lie `shift` bytes from the listing's base, which
-    // the system does not tell when the image lies there. Created, a DLL
-    // loaded, the system's breakpoint in ntdll taken: its own code is next.
+    // A new debuggee as "Start Process" leaves the state, with the kinds wanted (of "CcJjs"); the points
+    // stay, their counts cleared. Three pages of code without a 0xCC lie `shift` bytes from the listing's
+    // base (untold at 0). Created, a DLL loaded, the system's breakpoint in ntdll taken: its code is next.
     void Fresh(const std::string& kinds, DWORD shift = 0)
     {
         fake = FakeDebuggee();
@@ -37,7 +34,8 @@ protected:
             code[i] = BYTE(i * 37 + 11) == 0xCC ? 0x90 : BYTE(i * 37 + 11);
         fake.Map(kCode + shift, code);
         fake.Map(kNtdll, {0xCC, 0xC3});
-        std::atomic<int>* wanted[] = {&state.m_bCallPtr, &state.m_bCall, &state.m_bJmpPtr, &state.m_bJmp, &state.m_bStrData};
+        std::atomic<int>* wanted[] = {&state.m_bCallPtr, &state.m_bCall, &state.m_bJmpPtr, &state.m_bJmp,
+                                      &state.m_bStrData};
         for (int kind = 0; kind < 5; ++kind)
             *wanted[kind] = kinds.find("CcJjs"[kind]) != std::string::npos;
         std::fill(std::begin(maps.m_armedKinds), std::end(maps.m_armedKinds), 0);
@@ -81,9 +79,8 @@ protected:
     std::deque<ListingRecord> storage;
 };
 
-// A point counts once between breakpoints of other points; "Skip Point"
-// leaves the point shown last unplanted for the rest of the run. The start
-// address, listed as a jump not ticked, is a hit of the entry breakpoint alone.
+// A point counts once between breakpoints of other points; "Skip Point" leaves the point shown last
+// unplanted for the rest of the run. The start, a jump not ticked, is a hit of the entry breakpoint alone.
 TEST_F(EngineTest, APointCountsOnceBetweenBreakpointsOfOtherPoints)
 {
     ListingRecord *a = Point('c', A), *c = Point('c', C);
@@ -98,17 +95,16 @@ TEST_F(EngineTest, APointCountsOnceBetweenBreakpointsOfOtherPoints)
     EXPECT_EQ(RunMain({kStart, A, B, A, B, A, B, C, Plain, C, Plain, C, A, C, kStart}), 1); // c alone in its loop
     EXPECT_EQ(fake.hits, (Addresses{kStart, A, B, A, B, A, B, C, A}));
     // a's and c's hit numbers, b's hits; the record counted shows them with the byte it saved
-    EXPECT_EQ(Addresses({DWORD(a->num), DWORD(c->num), DWORD(b->hits), b->savedByte}), (Addresses{9, 8, 3, fake.image[B]}));
+    EXPECT_EQ(Addresses({DWORD(a->num), DWORD(c->num), DWORD(b->hits), b->savedByte}),
+              (Addresses{9, 8, 3, fake.image[B]}));
     EXPECT_FALSE(state.m_bSkipPoint || Planted(C) || Planted(Plain) || Planted(kStart));
     EXPECT_EQ(Passed(), 0) << "the system's breakpoint and the entry breakpoint go on";
     EXPECT_EQ(*std::min_element(fake.timeouts.begin(), fake.timeouts.end()), g_dwDebugWaitMs) << "one thread, no short wait";
 }
 
-// A kind unticked keeps the breakpoints of the addresses that a ticked kind
-// shares, and takes the others out a page at a time; ticked again while a
-// thread stands on one of its points, it plants that point only once the
-// thread has run past it. "Skip Point" leaves out the point shown last alone,
-// not another thread's that waits too.
+// A kind unticked keeps the breakpoints of addresses a ticked kind shares and takes the others out a page
+// at a time; ticked again while a thread stands on one of its points, it plants that point once the thread
+// has run past it. "Skip Point" leaves out the point shown last alone, not another thread's waiting too.
 TEST_F(EngineTest, KindsTickedAndUntickedWhileThreadsStandOnPoints)
 {
     const DWORD x = Plain + 0x20; // a jump and a call
@@ -130,14 +126,12 @@ TEST_F(EngineTest, KindsTickedAndUntickedWhileThreadsStandOnPoints)
     EXPECT_EQ(fake.hits, (Addresses{B, x, A, Plain, Plain + 0x10, B}));
 }
 
-// A point taken by a thread is planted again only once that thread has run
-// past it, so no other thread's breakpoint makes it count one run twice; and
-// while threads run it is looked for, so that it does not stay out for good.
+// A point taken by a thread is planted again only once that thread has run past it, so no other thread's
+// breakpoint makes it count one run twice; while threads run it is looked for, not left out for good.
 TEST_F(EngineTest, APointCountsNoMoreOftenThanItRanAcrossThreads)
 {
     ListingRecord *a = Point('c', A), *b = Point('j', B), *c = Point('c', C);
-    // Four threads, each in a loop over the three shared points, interleaved
-    // at random (the same way every time).
+    // Four threads, each in a loop over the three shared points, interleaved at random (the same each time).
     Fresh("cj");
     const DWORD loop[] = {A, Plain, B, C, Plain + 4};
     std::mt19937 random(7);
@@ -155,16 +149,14 @@ TEST_F(EngineTest, APointCountsNoMoreOftenThanItRanAcrossThreads)
     // Never above, nor left out for good while the threads wait on each other's points.
     for (const ListingRecord* point : {a, b, c}) {
         const int counted = point->hits, ran = fake.executed[DWORD(point->addr)];
-        EXPECT_TRUE(counted <= ran && counted * 10 >= ran) << counted << " hits of " << ran << " runs at " << point->addr;
+        EXPECT_TRUE(counted <= ran && counted * 10 >= ran) << counted << " of " << ran << " at " << point->addr;
     }
 
-    // Thread 2 takes a and stands elsewhere, silent, when the main thread
-    // breaks at b: a goes back in there. Thread 3 takes c and exits: c goes
-    // back in. Thread 4 takes a, then the main thread breaks before 4 has run
-    // a: it stays out, and 4 runs it once. The main thread loops around c
-    // while thread 2's breakpoint puts c back in: counted once, as alone. Last,
-    // thread 4's breakpoint at c in flight counts, and c stays out until the
-    // main thread, rewound onto it, has run it.
+    // Thread 2 takes a and stands elsewhere, silent, when the main thread breaks at b: a goes back in there.
+    // Thread 3 takes c and exits: c goes back in. Thread 4 takes a, then the main thread breaks before 4 has
+    // run a: it stays out, and 4 runs it once. The main thread loops around c while thread 2's breakpoint
+    // puts c back in: counted once, as alone. Last, thread 4's breakpoint at c in flight counts, and c stays
+    // out until the main thread, rewound onto it, has run it.
     Fresh("cj");
     for (DWORD tid = 2; tid <= 4; ++tid)
         fake.CreateThread(tid);
@@ -207,10 +199,9 @@ TEST_F(EngineTest, TheProgramsOwnExceptionsGoToItsHandlers)
     EXPECT_EQ(fake.timeouts[7], 100u) << "a short wait after an exception was passed on";
 }
 
-// A process the target starts is let go at once (the real runs show it then
-// runs on untraced); one that cannot be let go reports its events to the
-// engine, which passes them on untouched, plants nothing in it, and lets it go
-// at the run's end rather than have it ended with the debug thread.
+// A process the target starts is let go at once (the real runs show it runs on untraced); one that cannot
+// be let go has its events passed on untouched, nothing planted, and is let go at the run's end rather
+// than ended with the debug thread.
 TEST_F(EngineTest, ChildProcessesAreLetGoOrPassedOnAndNeverPlanted)
 {
     ListingRecord* a = Point('c', A);
@@ -235,17 +226,15 @@ TEST_F(EngineTest, ChildProcessesAreLetGoOrPassedOnAndNeverPlanted)
     EXPECT_EQ(fake.closed.size(), 5u);
 }
 
-// "Cancel Process", or the window closed during a run: the debuggee is asked
-// to quit, then ended.
+// "Cancel Process", or the window closed during a run: the debuggee is asked to quit, then ended.
 TEST_F(EngineTest, ACancelEndsTheDebuggeeInStages)
 {
     Point('c', A);
     Point('c', B);
     Point('j', Plain);
-    // At a worker's hit: the quit goes to the main thread all the same, every
-    // breakpoint out, nothing more reported, and a box ticked meanwhile plants
-    // nothing; the debuggee, silent from then on, is ended, and one that
-    // cannot be ended leaves the loop without its exit.
+    // At a worker's hit: the quit goes to the main thread all the same, every breakpoint out, nothing more
+    // reported, a box ticked meanwhile plants nothing; the debuggee, silent from then on, is ended, and one
+    // that cannot be ended leaves the loop without its exit.
     fake.onReport = [&] {
         state.RequestEnd();
         state.m_bJmp = state.m_bRearm = 1;
@@ -258,9 +247,8 @@ TEST_F(EngineTest, ACancelEndsTheDebuggeeInStages)
     EXPECT_EQ(fake.hits.size(), 1u);
     EXPECT_EQ(fake.told, "quit 1; end 100; ");
 
-    // A thread whose registers cannot be read after a breakpoint cannot be
-    // rewound: no register is written, nothing is counted, the run is ended
-    // at once, even with a pause requested, and says which thread it was; the
+    // A thread whose registers cannot be read after a breakpoint cannot be rewound: no register written,
+    // nothing counted, the run ended at once even with a pause requested, saying which thread it was; the
     // threads' exits after the end do not end the run before the process's.
     Fresh("c");
     fake.CreateThread(2);
@@ -274,9 +262,8 @@ TEST_F(EngineTest, ACancelEndsTheDebuggeeInStages)
     // no pause; the thread, and where it stood
     EXPECT_EQ(Addresses({DWORD(fake.pauses), state.m_dwUnrewoundThread, state.m_dwUnrewoundAt}), (Addresses{0, 2, B}));
 
-    // A program that obeys WM_QUIT raises events on its way out: it is let go
-    // to its own exit, not ended at the first of them (nor for the thread the
-    // run before could not rewind).
+    // A program that obeys WM_QUIT raises events on its way out: it is let go to its own exit, not ended at
+    // the first of them (nor for the thread the run before could not rewind).
     Fresh("c");
     fake.onReport = [&] { state.RequestEnd(); };
     fake.Exec(kMain, {A, B});
@@ -286,8 +273,7 @@ TEST_F(EngineTest, ACancelEndsTheDebuggeeInStages)
     EXPECT_EQ(Run(), 1);
     EXPECT_EQ(fake.told, "quit 1; ");
 
-    // A stop while an exception is passed on: ended at once, with the faulting
-    // thread's registers for the run's end.
+    // A stop while an exception is passed on: ended at once, the faulting thread's registers kept.
     Fresh("c");
     fake.onReport = [&] { state.RequestEnd(); };
     fake.Raise(EXCEPTION_ACCESS_VIOLATION, kCode + 0x66);
@@ -298,11 +284,10 @@ TEST_F(EngineTest, ACancelEndsTheDebuggeeInStages)
     EXPECT_EQ(g_context.Eip, kCode + 0x66);
 }
 
-// An image the system put elsewhere than the listing's base: the same counts
-// on the same records, the program's bytes read and written only where it
-// lies, the exception's registers the process's and its address the
-// listing's. A listing none of whose addresses lies in the process (here one
-// that does not name its base) plants nothing, and the run says so.
+// An image the system put elsewhere than the listing's base: the same counts on the same records, bytes
+// read and written only where it lies, an exception's registers the process's and its address the
+// listing's. A listing none of whose addresses lies in the process (here one that names no base) plants
+// nothing, and the run says so.
 TEST_F(EngineTest, ARelocatedImageCountsAsAtItsOwnBase)
 {
     for (DWORD at : {A, B, C, kStart})
@@ -333,10 +318,9 @@ TEST_F(EngineTest, ARelocatedImageCountsAsAtItsOwnBase)
     }
 }
 
-// The window on a thread of its own: thousands of pauses, each continued at
-// once or once the debug thread waits, then a cancel at a random moment.
-// Every pause ends and the run ends; a lost wake-up fails the test, after a
-// bounded wait, instead of hanging it.
+// The window on a thread of its own: thousands of pauses, each continued at once or once the debug thread
+// waits, then a cancel at a random moment. Every pause ends, and the run; a lost wake-up fails the test
+// after a bounded wait instead of hanging it.
 TEST_F(EngineTest, PauseContinueAndCancelFromAnotherThreadNeverHang)
 {
     using namespace std::chrono;
@@ -348,8 +332,8 @@ TEST_F(EngineTest, PauseContinueAndCancelFromAnotherThreadNeverHang)
     std::future<int> run = std::async(std::launch::async, [&] { return Run(); });
     std::mt19937 random(std::random_device{}());
     const int cancelAt = 2000 + int(random() % 2000);
-    std::string hung; // what never came
-    // Until `done`, taking every report as the window does; what never came is noted after the bound.
+    std::string hung; // what never came within its bound
+    // Until `done`, taking every report as the window does.
     auto expect = [&](const std::function<bool()>& done, const std::string& what) {
         for (auto end = steady_clock::now() + seconds(10); hung.empty() && !done(); std::this_thread::yield()) {
             if (state.m_bReportPending)

@@ -1,10 +1,8 @@
-// A scripted debuggee for the engine's native tests: debug events, and the
-// instructions that threads execute. A 0xCC raises a breakpoint; continued,
-// the thread has run past it or, rewound onto it, runs it again just before
-// its own next step, so other threads may run and break in between, as they
-// do. Faults: running past an instruction the program really has, touching
-// another process's memory, waiting before continuing, writing registers that
-// could not be read, running a byte that is not the program's own.
+// A scripted debuggee for the engine's native tests, debug events and the instructions that threads
+// execute. A 0xCC raises a breakpoint; continued, the thread has run past it or, rewound onto it, runs it
+// again just before its own next step, so other threads may break in between, as they do. Faults: running
+// past an instruction the program has, touching another process's memory, waiting before continuing,
+// writing registers not read, running a byte not the program's own.
 #pragma once
 
 #include <functional>
@@ -151,9 +149,8 @@ public:
         told += "let go " + std::to_string(dwProcessId) + "; ";
         return FALSE;
     }
-    // A hit or an exception posted (WM_COMMAND 1016) is taken as the window
-    // takes it, then onReport sees it; with `window` set, another thread
-    // plays the window.
+    // A hit or an exception posted (WM_COMMAND 1016) is taken as the window takes it, then onReport sees
+    // it; with `window` set, another thread plays the window.
     void PostCommand(UINT nID) override
     {
         lastCommand = nID;
@@ -165,12 +162,12 @@ public:
             exceptions.push_back(state->m_dwExceptionCode);
             shownEip = state->m_pExceptionContext.load()->Eip;
         }
+        state->m_bReportPending = 0;
         if (onReport)
             onReport();
     }
-    // The window's answer, at once: a report is taken, a pause ends with
-    // "Continue ...". With `window` set the wait is real, and every other time
-    // the debug thread loses the processor between its check and its wait.
+    // A pause ends at once with "Continue ...". With `window` set the wait is real, and every other time
+    // the debug thread loses the processor between its check and its wait, as it may.
     void WaitForWake() override
     {
         if (window) {
@@ -178,8 +175,6 @@ public:
                 std::this_thread::yield();
             state->m_wake.Wait();
         }
-        else if (state->m_bReportPending)
-            state->m_bReportPending = 0;
         else {
             state->m_bStopRequest = 0;
             ++pauses;
