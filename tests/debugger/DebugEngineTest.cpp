@@ -56,15 +56,16 @@ protected:
         maps.EnterPoint(&record);
         return &record;
     }
-    int Run()
+    // How the run ended: the engine's result, then each quit posted, process ended or let go.
+    std::string Run()
     {
-        int exited = CDebugEngine(state, maps, fake).Run();
+        const int exited = CDebugEngine(state, maps, fake).Run();
         EXPECT_EQ(fake.faults, std::vector<std::string>()) << "the debuggee ran wrongly";
         EXPECT_EQ(fake.lastCommand, 1017u) << "the run's end is posted last";
-        return exited;
+        return "exit " + std::to_string(exited) + "; " + fake.told;
     }
     // The main thread runs `steps`, then the program exits.
-    int RunMain(std::initializer_list<DWORD> steps)
+    std::string RunMain(std::initializer_list<DWORD> steps)
     {
         fake.Exec(kMain, steps);
         fake.ExitProcess();
@@ -92,7 +93,7 @@ TEST_F(EngineTest, APointCountsOnceBetweenBreakpointsOfOtherPoints)
         if (fake.hits.size() == 8)
             state.m_bSkipPoint = 1; // pressed while c's hit is shown
     };
-    EXPECT_EQ(RunMain({kStart, A, B, A, B, A, B, C, Plain, C, Plain, C, A, C, kStart}), 1); // c alone in its loop
+    EXPECT_EQ(RunMain({kStart, A, B, A, B, A, B, C, Plain, C, Plain, C, A, C, kStart}), "exit 1; "); // c alone
     EXPECT_EQ(fake.hits, (Addresses{kStart, A, B, A, B, A, B, C, A}));
     // a's and c's hit numbers, b's hits; the record counted shows them with the byte it saved
     EXPECT_EQ(Addresses({DWORD(a->num), DWORD(c->num), DWORD(b->hits), b->savedByte}),
@@ -130,7 +131,7 @@ TEST_F(EngineTest, KindsTickedAndUntickedWhileThreadsStandOnPoints)
 // breakpoint makes it count one run twice; while threads run it is looked for, not left out for good.
 TEST_F(EngineTest, APointCountsNoMoreOftenThanItRanAcrossThreads)
 {
-    ListingRecord *a = Point('c', A), *b = Point('j', B), *c = Point('c', C);
+    const ListingRecord *a = Point('c', A), *b = Point('j', B), *c = Point('c', C);
     // Four threads, each in a loop over the three shared points, interleaved at random (the same each time).
     Fresh("cj");
     const DWORD loop[] = {A, Plain, B, C, Plain + 4};
@@ -149,7 +150,7 @@ TEST_F(EngineTest, APointCountsNoMoreOftenThanItRanAcrossThreads)
     // Never above, nor left out for good while the threads wait on each other's points.
     for (const ListingRecord* point : {a, b, c}) {
         const int counted = point->hits, ran = fake.executed[DWORD(point->addr)];
-        EXPECT_TRUE(counted <= ran && counted * 10 >= ran) << counted << " of " << ran << " at " << point->addr;
+        EXPECT_TRUE(counted <= ran && counted * 10 >= ran) << counted << " of " << ran << " at " << DWORD(point->addr);
     }
 
     // Thread 2 takes a and stands elsewhere, silent, when the main thread breaks at b: a goes back in there.
@@ -176,7 +177,6 @@ TEST_F(EngineTest, APointCountsNoMoreOftenThanItRanAcrossThreads)
     fake.ExitProcess();
     Run();
     EXPECT_EQ(fake.hits, (Addresses{A, B, A, C, C, B, A, C, B, C, A}));
-    EXPECT_EQ(int(a->hits), fake.executed[A]);
 }
 
 TEST_F(EngineTest, TheProgramsOwnExceptionsGoToItsHandlers)
@@ -214,13 +214,12 @@ TEST_F(EngineTest, ChildProcessesAreLetGoOrPassedOnAndNeverPlanted)
     fake.ExitProcess(kChild);
     fake.CreateChild(kChild + 1);
     fake.LoadDll(kChild + 1);
-    EXPECT_EQ(RunMain({Plain, A}), 1);
+    EXPECT_EQ(RunMain({Plain, A}), "exit 1; let go 200; let go 201; let go 201; ");
     EXPECT_EQ(a->hits, 2) << "only the target's exit ends the run";
     EXPECT_EQ(fake.exceptions, Addresses());
     // Its initial breakpoint goes on, the rest to its own handlers.
     EXPECT_EQ(Addresses(fake.statuses.begin() + 6, fake.statuses.begin() + 9),
               (Addresses{DBG_CONTINUE, DBG_EXCEPTION_NOT_HANDLED, DBG_EXCEPTION_NOT_HANDLED}));
-    EXPECT_EQ(fake.told, "let go 200; let go 201; let go 201; ");
     // Every file handle of a creation or DLL event is closed once.
     EXPECT_EQ(std::set<HANDLE>(fake.closed.begin(), fake.closed.end()).size(), 5u);
     EXPECT_EQ(fake.closed.size(), 5u);
@@ -242,10 +241,9 @@ TEST_F(EngineTest, ACancelEndsTheDebuggeeInStages)
     fake.CreateThread(2);
     fake.Exec(2, {A, B, A, B, A});
     fake.terminable = FALSE;
-    EXPECT_EQ(Run(), 0);
+    EXPECT_EQ(Run(), "exit 0; quit 1; end 100; ");
     EXPECT_EQ(fake.memory, fake.image) << "nothing of the engine's left in the program";
     EXPECT_EQ(fake.hits.size(), 1u);
-    EXPECT_EQ(fake.told, "quit 1; end 100; ");
 
     // A thread whose registers cannot be read after a breakpoint cannot be rewound: no register written,
     // nothing counted, the run ended at once even with a pause requested, saying which thread it was; the
@@ -256,9 +254,8 @@ TEST_F(EngineTest, ACancelEndsTheDebuggeeInStages)
     fake.onWait = [&] { state.m_bStopRequest = fake.hits.size() == 1; };
     fake.Exec(kMain, {A});
     fake.Exec(2, {B});
-    EXPECT_EQ(RunMain({A, B, A}), 1);
+    EXPECT_EQ(RunMain({A, B, A}), "exit 1; end 100; ");
     EXPECT_EQ(fake.hits, Addresses{A});
-    EXPECT_EQ(fake.told, "end 100; ");
     // no pause; the thread, and where it stood
     EXPECT_EQ(Addresses({DWORD(fake.pauses), state.m_dwUnrewoundThread, state.m_dwUnrewoundAt}), (Addresses{0, 2, B}));
 
@@ -270,16 +267,14 @@ TEST_F(EngineTest, ACancelEndsTheDebuggeeInStages)
     fake.CreateThread(2);
     fake.ExitThread(2);
     fake.ExitProcess();
-    EXPECT_EQ(Run(), 1);
-    EXPECT_EQ(fake.told, "quit 1; ");
+    EXPECT_EQ(Run(), "exit 1; quit 1; ");
 
     // A stop while an exception is passed on: ended at once, the faulting thread's registers kept.
     Fresh("c");
     fake.onReport = [&] { state.RequestEnd(); };
     fake.Raise(EXCEPTION_ACCESS_VIOLATION, kCode + 0x66);
     fake.Exec(kMain, {A});
-    EXPECT_EQ(Run(), 1);
-    EXPECT_EQ(fake.told, "end 100; ");
+    EXPECT_EQ(Run(), "exit 1; end 100; ");
     EXPECT_EQ(state.m_pExceptionContext.load(), &g_context);
     EXPECT_EQ(g_context.Eip, kCode + 0x66);
 }
@@ -304,7 +299,7 @@ TEST_F(EngineTest, ARelocatedImageCountsAsAtItsOwnBase)
         fake.Exec(kMain, {B + shift, A + shift});
         fake.Exec(2, {Plain + shift});
         fake.ExitProcess();
-        EXPECT_EQ(Run(), 1);
+        EXPECT_EQ(Run(), "exit 1; ");
         EXPECT_EQ(state.m_bListingOutside, int(outside));
         EXPECT_EQ(fake.hits, outside ? Addresses() : (Addresses{kStart, A, B, A, C, kStart, C, B, A}));
         if (outside) {
@@ -329,29 +324,29 @@ TEST_F(EngineTest, PauseContinueAndCancelFromAnotherThreadNeverHang)
     fake.window = true;
     for (int loop = 0; loop < 3000; ++loop) // more hits than rounds
         fake.Exec(kMain, {A, Plain, B});
-    std::future<int> run = std::async(std::launch::async, [&] { return Run(); });
+    std::future<std::string> run = std::async(std::launch::async, [&] { return Run(); });
     std::mt19937 random(std::random_device{}());
     const int cancelAt = 2000 + int(random() % 2000);
-    std::string hung; // what never came within its bound
+    std::string hung; // what never came within its bound, and in which round
+    int round = 0;
     // Until `done`, taking every report as the window does.
     auto expect = [&](const std::function<bool()>& done, const std::string& what) {
         for (auto end = steady_clock::now() + seconds(10); hung.empty() && !done(); std::this_thread::yield()) {
             if (state.m_bReportPending)
                 state.ReleaseReport();
             if (steady_clock::now() > end)
-                hung = what;
+                hung = what + ", round " + std::to_string(round);
         }
     };
-    for (int round = 0; round <= cancelAt && hung.empty(); ++round) {
-        const std::string at = ", round " + std::to_string(round);
-        expect([&] { return state.m_nHitSeq > round; }, "the run never went on" + at);
+    for (; round <= cancelAt && hung.empty(); ++round) {
+        expect([&] { return state.m_nHitSeq > round; }, "the run never went on");
         state.RequestPause();
         if (random() % 2)
-            expect([&] { return state.m_bPaused != 0; }, "the run never paused" + at);
+            expect([&] { return state.m_bPaused != 0; }, "the run never paused");
         for (unsigned spin = random() % 2 ? 0 : random() % 64; spin > 0; --spin)
             std::this_thread::yield();
         (round == cancelAt) ? state.RequestEnd() : state.RequestContinue();
-        expect([&] { return state.m_bPaused == 0; }, "a pause never ended" + at);
+        expect([&] { return state.m_bPaused == 0; }, "a pause never ended");
     }
     expect([&] { return run.wait_for(seconds(0)) == std::future_status::ready; }, "the cancel never ended the run");
     EXPECT_EQ(hung, "");
@@ -362,8 +357,7 @@ TEST_F(EngineTest, PauseContinueAndCancelFromAnotherThreadNeverHang)
         if (steady_clock::now() > end)
             std::abort();
     }
-    EXPECT_EQ(run.get(), 1);
-    EXPECT_EQ(fake.told, "quit 1; end 100; ");
+    EXPECT_EQ(run.get(), "exit 1; quit 1; end 100; ");
 }
 
 } // namespace
