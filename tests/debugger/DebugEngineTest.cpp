@@ -24,7 +24,8 @@ protected:
 
     // A new debuggee as "Start Process" leaves the state, with the kinds wanted (of "CcJjs"); the points
     // stay, their counts cleared. Three pages of code without a 0xCC lie `shift` bytes from the listing's
-    // base (untold at 0). Created, a DLL loaded, the system's breakpoint in ntdll taken: its code is next.
+    // base (a base the system leaves untold at 0). Created, a DLL loaded, the system's breakpoint in ntdll
+    // taken: its own code is next.
     void Fresh(const std::string& kinds, DWORD shift = 0)
     {
         fake = FakeDebuggee();
@@ -41,8 +42,7 @@ protected:
         std::fill(std::begin(maps.m_armedKinds), std::end(maps.m_armedKinds), 0);
         state.m_bStopRequest = state.m_bSkipPoint = state.m_nHitSeq = state.m_bRearm = 0;
         state.m_bPauseOnStop = 1;
-        for (ListingRecord& record : storage)
-            record.hits = record.num = 0;
+        maps.ResetCounts(FALSE);
         fake.Create(kStart + shift, shift != 0 ? 0x400000 + shift : 0);
         fake.LoadDll();
         fake.Exec(kMain, {kNtdll});
@@ -100,7 +100,7 @@ TEST_F(EngineTest, APointCountsOnceBetweenBreakpointsOfOtherPoints)
               (Addresses{9, 8, 3, fake.image[B]}));
     EXPECT_FALSE(state.m_bSkipPoint || Planted(C) || Planted(Plain) || Planted(kStart));
     EXPECT_EQ(Passed(), 0) << "the system's breakpoint and the entry breakpoint go on";
-    EXPECT_EQ(*std::min_element(fake.timeouts.begin(), fake.timeouts.end()), g_dwDebugWaitMs) << "one thread, no short wait";
+    EXPECT_EQ(*std::min_element(fake.timeouts.begin(), fake.timeouts.end()), g_dwDebugWaitMs) << "one thread";
 }
 
 // A kind unticked keeps the breakpoints of addresses a ticked kind shares and takes the others out a page
