@@ -1,4 +1,4 @@
-// A scripted debuggee for the engine's native tests, debug events and the instructions that threads
+// A scripted debuggee for the engine's native tests: debug events, and the instructions threads
 // execute. A 0xCC raises a breakpoint; continued, the thread has run past it or, rewound onto it, runs it
 // again just before its own next step, so other threads may break in between, as they do. Faults: running
 // past an instruction the program has, touching another process's memory, waiting before continuing,
