@@ -1,14 +1,10 @@
-// A scripted debuggee for the engine's native tests. The script is a list of
-// debug events and of instructions that threads execute; an instruction whose
-// byte is 0xCC raises a breakpoint, and once continued the thread has either
-// run past it or, rewound onto it, runs it again just before its own next
-// step, so other threads may run and break in between, as they do. Running
-// past an instruction the program really has, touching another process's
-// memory, waiting before continuing, writing registers that could not be
-// read, or running a byte that is not the program's own: each is a fault.
+// A scripted debuggee for the engine's native tests: debug events, and the instructions threads
+// execute. A 0xCC raises a breakpoint; continued, the thread has run past it or, rewound onto it, runs it
+// again just before its own next step, so other threads may break in between, as they do. Faults: running
+// past an instruction the program has, touching another process's memory, waiting before continuing,
+// writing registers not read, running a byte not the program's own.
 #pragma once
 
-#include <algorithm>
 #include <functional>
 #include <map>
 #include <set>
@@ -36,7 +32,6 @@ public:
     void CreateThread(DWORD tid) { Event(CREATE_THREAD_DEBUG_EVENT, kTarget, tid, 0, 0); }
     void ExitThread(DWORD tid) { Event(EXIT_THREAD_DEBUG_EVENT, kTarget, tid, 0, 0); }
     void ExitProcess(DWORD pid = kTarget) { Event(EXIT_PROCESS_DEBUG_EVENT, pid, pid == kTarget ? kMain : 50, 0, 0); }
-    // An exception the program raises at `address` (a breakpoint reported one past it).
     void Raise(DWORD code, DWORD address, DWORD tid = kMain, DWORD pid = kTarget) { Event(EXCEPTION_DEBUG_EVENT, pid, tid, code, address); }
     // The thread executes the instruction at each address in turn (a step without an event code).
     void Exec(DWORD tid, std::initializer_list<DWORD> addresses)
@@ -59,13 +54,9 @@ public:
         for (; m_next < m_script.size(); ++m_next) {
             const DebugEvent step = m_script[m_next];
             // A thread rewound runs that instruction before anything else of its own.
-            auto rerun = m_rerun.find(step.dwThreadId);
-            if (step.dwProcessId == kTarget && rerun != m_rerun.end()) {
-                DWORD address = rerun->second;
-                m_rerun.erase(rerun);
-                if (Execute(step.dwThreadId, address, true, event))
-                    return TRUE;
-            }
+            auto rerun = m_rerun.extract(step.dwThreadId);
+            if (rerun && Execute(step.dwThreadId, rerun.mapped(), true, event))
+                return TRUE;
             if (step.dwDebugEventCode != 0) {
                 ++m_next;
                 return Deliver(event = step);
@@ -81,8 +72,6 @@ public:
         // The script has run out: the program idles; a test that never ends it fails.
         if (++m_idle > 20) {
             faults.push_back("the run did not end");
-            m_script.clear();
-            m_next = 0;
             ExitProcess();
         }
         return FALSE;
@@ -111,23 +100,21 @@ public:
     }
     BOOL ReadMemory(HANDLE hProcess, DWORD address, void* buffer, DWORD size) override
     {
-        if (!Mapped(hProcess, "read another process", address, size))
-            return FALSE;
-        for (DWORD i = 0; i < size; ++i)
+        const bool mapped = Mapped(hProcess, "read another process", address, size);
+        for (DWORD i = 0; mapped && i < size; ++i)
             static_cast<BYTE*>(buffer)[i] = memory[address + i];
-        return TRUE;
+        return mapped;
     }
     BOOL WriteMemory(HANDLE hProcess, DWORD address, const void* buffer, DWORD size) override
     {
-        if (!Mapped(hProcess, "wrote another process", address, size))
-            return FALSE;
-        for (DWORD i = 0; i < size; ++i)
+        const bool mapped = Mapped(hProcess, "wrote another process", address, size);
+        for (DWORD i = 0; mapped && i < size; ++i)
             memory[address + i] = static_cast<const BYTE*>(buffer)[i];
-        return TRUE;
+        return mapped;
     }
     BOOL GetRegisters(HANDLE hThread, CONTEXT& context) override
     {
-        if (unreadableThreads.count(Id(hThread)))
+        if (Id(hThread) == unreadableThread)
             return FALSE;
         context = threads[Id(hThread)];
         return TRUE;
@@ -135,20 +122,19 @@ public:
     BOOL GetRunningRegisters(HANDLE hThread, CONTEXT& context) override { return GetRegisters(hThread, context); }
     BOOL SetRegisters(HANDLE hThread, const CONTEXT& context) override
     {
-        if (unreadableThreads.count(Id(hThread)))
+        if (Id(hThread) == unreadableThread)
             faults.push_back("wrote registers it could not read");
         threads[Id(hThread)] = context;
         return TRUE;
     }
     void CloseFile(HANDLE hFile) override { closed.push_back(hFile); }
-    void PostQuit(DWORD, DWORD dwMainThreadId) override { quits.push_back(dwMainThreadId); }
+    void PostQuit(DWORD, DWORD dwMainThreadId) override { told += "quit " + std::to_string(dwMainThreadId) + "; "; }
     BOOL Terminate(DWORD dwProcessId) override
     {
-        terminated.push_back(dwProcessId);
+        told += "end " + std::to_string(dwProcessId) + "; ";
         if (!terminable)
             return FALSE;
-        // What is left of the program does not run; its threads' exits and its
-        // own are the next events.
+        // What is left of the program does not run: its threads' exits and its own come next.
         m_script.resize(m_next);
         m_exec = {};
         m_rerun.clear();
@@ -160,19 +146,28 @@ public:
     // A process that cannot be let go: its events keep coming.
     BOOL Detach(DWORD dwProcessId) override
     {
-        detachTries.push_back(dwProcessId);
+        told += "let go " + std::to_string(dwProcessId) + "; ";
         return FALSE;
     }
+    // A hit or an exception posted (WM_COMMAND 1016) is taken as the window takes it, then onReport sees
+    // it; with `window` set, another thread plays the window.
     void PostCommand(UINT nID) override
     {
-        commands.push_back(nID);
-        if (nID == 1016 && onReport)
+        lastCommand = nID;
+        if (nID != 1016 || window)
+            return;
+        if (state->m_dwExceptionCode == 0)
+            hits.push_back(DWORD(state->CountReportedHit(FALSE)->addr));
+        else {
+            exceptions.push_back(state->m_dwExceptionCode);
+            shownEip = state->m_pExceptionContext.load()->Eip;
+        }
+        state->m_bReportPending = 0;
+        if (onReport)
             onReport();
     }
-    // The window's answer, at once: a report is taken (onReport has seen it),
-    // a pause ends with "Continue ...". With `window` set, another thread
-    // plays the window and the wait is real; every other time the debug
-    // thread loses the processor between its check and its wait, as it may.
+    // A pause ends at once with "Continue ...". With `window` set the wait is real, and every other time
+    // the debug thread loses the processor between its check and its wait, as it may.
     void WaitForWake() override
     {
         if (window) {
@@ -180,8 +175,6 @@ public:
                 std::this_thread::yield();
             state->m_wake.Wait();
         }
-        else if (state->m_bReportPending)
-            state->m_bReportPending = 0;
         else {
             state->m_bStopRequest = 0;
             ++pauses;
@@ -193,36 +186,36 @@ public:
     // --- what the test sets ---
     BOOL terminable = TRUE;
     bool window = false;
-    std::set<DWORD> unreadableThreads; // threads whose registers cannot be read
-    CTraceState* state = nullptr;    // the window's side of the hand-over
-    std::function<void()> onReport; // a hit or exception posted (WM_COMMAND 1016)
-    std::function<void()> onWait;   // before each wait, e.g. a request of the window
+    DWORD unreadableThread = 0; // a thread whose registers cannot be read
+    CTraceState* state = nullptr; // the window's side of the hand-over
+    std::function<void()> onReport, onWait; // after a report is taken; before each wait
 
     // --- what the test reads ---
     std::map<DWORD, BYTE> image, memory;
     std::vector<std::string> faults;
-    std::vector<DWORD> statuses; // continue status of each event, in order
-    std::vector<DWORD> timeouts; // the time-out of each wait
+    std::vector<DWORD> hits, exceptions; // the listing addresses counted, the exceptions shown
+    DWORD shownEip = 0;                  // the registers of the exception shown last
+    std::vector<DWORD> statuses, timeouts; // each event's continue status, each wait's time-out
     std::vector<HANDLE> closed;  // every file handle of a creation or DLL event is to be closed
-    std::vector<DWORD> quits, terminated, detachTries; // detachTries: the processes it tried to let go
-    std::vector<UINT> commands;
+    std::string told;            // each quit posted, process ended or let go, in order
     std::map<DWORD, int> executed; // times the program's own instruction at an address ran
+    UINT lastCommand = 0;
     int pauses = 0;
 
 private:
     static HANDLE Handle(DWORD n) { return reinterpret_cast<HANDLE>(static_cast<uintptr_t>(n)); }
     static DWORD Id(HANDLE thread) { return static_cast<DWORD>(reinterpret_cast<uintptr_t>(thread) - 0x5000); }
-    static DebugEvent Made(DWORD code, DWORD pid, DWORD tid, DWORD exception, DWORD address, HANDLE file = nullptr)
+    static DebugEvent Made(DWORD code, DWORD pid, DWORD tid, DWORD exception, DWORD address, DWORD base = 0)
     {
-        DebugEvent e = {code, pid, tid, exception, 0, 1, file, Handle(0x1000 + pid), Handle(0x5000 + tid), 0, 0, 0};
+        DebugEvent e = {code, pid, tid, exception, 0, 1, nullptr, Handle(0x1000 + pid), Handle(0x5000 + tid), 0, base, 0};
         (code == CREATE_PROCESS_DEBUG_EVENT ? e.dwStartAddress : e.dwExceptionAddress) = address;
         return e;
     }
     void Event(DWORD code, DWORD pid, DWORD tid, DWORD exception, DWORD address, DWORD base = 0)
     {
-        const bool file = code == CREATE_PROCESS_DEBUG_EVENT || code == LOAD_DLL_DEBUG_EVENT;
-        m_script.push_back(Made(code, pid, tid, exception, address, file ? Handle(0x9000 + DWORD(m_script.size())) : nullptr));
-        m_script.back().dwImageBase = base;
+        m_script.push_back(Made(code, pid, tid, exception, address, base));
+        if (code == CREATE_PROCESS_DEBUG_EVENT || code == LOAD_DLL_DEBUG_EVENT)
+            m_script.back().hFile = Handle(0x9000 + DWORD(m_script.size()));
     }
     // Runs one instruction of a thread; TRUE when it raised a breakpoint.
     bool Execute(DWORD tid, DWORD address, bool rerun, DebugEvent& event)
@@ -248,9 +241,9 @@ private:
     }
     BOOL Deliver(const DebugEvent& event)
     {
-        if (event.dwProcessId == kTarget && event.dwDebugEventCode == CREATE_THREAD_DEBUG_EVENT)
+        if (event.dwDebugEventCode == CREATE_THREAD_DEBUG_EVENT)
             live.insert(event.dwThreadId);
-        if (event.dwProcessId == kTarget && event.dwDebugEventCode == EXIT_THREAD_DEBUG_EVENT)
+        if (event.dwDebugEventCode == EXIT_THREAD_DEBUG_EVENT)
             live.erase(event.dwThreadId);
         if (event.dwDebugEventCode == EXCEPTION_DEBUG_EVENT)
             threads[event.dwThreadId].Eip =
