@@ -61,8 +61,6 @@ public:
         if (!answer.first || ofn.lpstrFile == nullptr || path.size() + 1 > ofn.nMaxFile)
             return FALSE;
         std::memcpy(ofn.lpstrFile, path.c_str(), path.size() + 1);
-        size_t slash = path.rfind('\\');
-        ofn.nFileOffset = static_cast<WORD>(slash == std::string::npos ? 0 : slash + 1);
         return TRUE;
     }
 
@@ -163,7 +161,6 @@ protected:
             is += flag < 0 ? '|' : char('0' + flag);
         return is;
     }
-    void ExpectState(const std::string& want, const std::string& where) { EXPECT_EQ(State(), want) << where; }
     // Pumps the window's messages until `done` holds; false after `ms` times KORVANE_TIME_SCALE.
     bool WaitFor(const std::function<bool()>& done, DWORD ms = 60000)
     {
@@ -189,6 +186,17 @@ protected:
     int RowCount() const { return dlg->m_listHits.GetItemCount(); }
     ListingRecord* RowRecord(int row) const { return dlg->RowRecord(row); }
     std::string Cell(int row, int column) const { return dlg->m_listHits.GetItemText(row, column).Str(); }
+    // The kinds of the listed rows, the number of points, and + for each of the listing's view, file and
+    // mapping that is open.
+    std::string Loaded() const
+    {
+        std::string rows;
+        for (int row = 0; row < RowCount(); ++row)
+            rows += char(RowRecord(row)->kind);
+        return rows + "|" + std::to_string(dlg->m_mapAll.GetCount()) + "|" + (dlg->m_pListing ? '+' : '-') +
+               (dlg->m_hListingFile != INVALID_HANDLE_VALUE ? '+' : '-') +
+               (dlg->m_hListingMapping != INVALID_HANDLE_VALUE ? '+' : '-');
+    }
 
     ScriptedUi ui;
     std::unique_ptr<CTracerDlg> dlg;

@@ -14,17 +14,6 @@ protected:
             EXPECT_TRUE(box.owner == dlg->m_hWnd || box.caption == AfxGetAppName()) << box.text;
         StartFolderTest::TearDown();
     }
-    // The kinds of the listed rows, the number of points, and + for each of the listing's view, file and
-    // mapping that is open.
-    std::string Loaded() const
-    {
-        std::string rows;
-        for (int row = 0; row < RowCount(); ++row)
-            rows += char(RowRecord(row)->kind);
-        return rows + "|" + std::to_string(dlg->m_mapAll.GetCount()) + "|" + (dlg->m_pListing ? '+' : '-') +
-               (dlg->m_hListingFile != INVALID_HANDLE_VALUE ? '+' : '-') +
-               (dlg->m_hListingMapping != INVALID_HANDLE_VALUE ? '+' : '-');
-    }
     std::string Target() const { return dlg->m_strTargetName.Str() + " in " + dlg->m_strTargetDir.Str(); }
     std::string Cwd() const { return fs::current_path().string(); }
     void Attach(std::string name = "prog.exe") { ui.ChooseFile(m_targets + "\\" + name); Click(IDC_MAIN_BUTTON); }
@@ -233,7 +222,7 @@ TEST_F(TraceCommandsTest, AnExceptionReportLeavesTheRunPausedWhicheverCameFirst)
         ::SendMessageA(Item(IDC_MAIN_BUTTON), BM_CLICK, 0, 0); // "Start Process", nothing posted handled
         ASSERT_TRUE(dlg->m_pDebugThread != NULL);
         ASSERT_EQ(::WaitForSingleObject(dlg->m_pDebugThread->m_hThread, 10000), WAIT_OBJECT_0);
-        ExpectState(kRunning, "started");
+        EXPECT_EQ(State(), kRunning) << "started";
         if (pausedFirst)
             ::SendMessageA(Item(IDC_MAIN_BUTTON), BM_CLICK, 0, 0); // "Stop Process"
         size_t boxes = ui.MessageBoxes().size();
