@@ -70,9 +70,9 @@ protected:
     std::vector<LONG> m_at; // the points' offsets in the listing, in file order
 };
 
-// Saved and loaded, the counts come back. A load asks to save a trace not saved while it holds its archive: No,
-// Yes with another file (the same bytes but that name), Yes with the very archive, which cannot be saved over,
-// so that the load does not happen.
+// Saved and loaded, the counts come back. A load asks to save a trace not saved while it holds its archive: No, Yes
+// with another file (the same bytes but that name), Yes with the very archive, which cannot be saved over, so that
+// the load does not happen.
 TEST_F(ArchiveCommandsTest, SavedCountsComeBackAndASaveDuringTheLoadKeepsTheArchive)
 {
     LoadCounts();
@@ -102,10 +102,9 @@ TEST_F(ArchiveCommandsTest, SavedCountsComeBackAndASaveDuringTheLoadKeepsTheArch
     EXPECT_EQ(other.replace(other.find("\x08" "other.ar"), 9, "\x06" "run.ar"), archive);
 }
 
-// Each failure with its box. A failed open, a wrong signature or target leaves everything but the name the
-// dialog gave; a load that ends inside the names, or finds no listing of the target it names (a name with a
-// folder in it names none), has asked and reset the trace. Entries that name no point record are skipped and
-// counted.
+// Each failure with its box. A failed open, a wrong signature or target leaves everything but the name the dialog
+// gave; a load that ends inside the names, or finds no listing of the target it names (a name with a folder in it
+// names none), has asked and reset the trace. Entries that name no point record are skipped and counted.
 TEST_F(ArchiveCommandsTest, EachFailureSaysSoAndOnlyTheArchivedTargetsListingIsOpened)
 {
     LoadCounts();
@@ -172,9 +171,9 @@ TEST_F(ArchiveCommandsTest, ProposalsFollowTheNamesKnownAndFitThePathBuffer)
     }
 }
 
-// Comp ends as the earlier hits minus the archive's (whose own comp is not used); replayed again, as 0. Paced,
-// each replayed entry waits; at pacing 0 the list draws once at the end, also when the archive ends early. A
-// record of a kind not listed (the jump) takes the counts, no row does: row -1 would address every row.
+// Comp ends as the earlier hits minus the archive's (whose own comp is not used); replayed again, as 0. Paced, each
+// replayed entry waits; at pacing 0 the list draws once at the end, also when the archive ends early. A record of a
+// kind not listed (the jump) takes the counts, no row does: row -1 would address every row.
 TEST_F(ArchiveCommandsTest, RunArchiveComparesTheArchivedRunWithTheLastOne)
 {
     LoadCounts();
@@ -201,9 +200,9 @@ TEST_F(ArchiveCommandsTest, RunArchiveComparesTheArchivedRunWithTheLastOne)
     EXPECT_TRUE(::GetUpdateRect(Item(IDC_HIT_LIST), NULL, FALSE)) << "a list that draws asks to be painted";
 }
 
-// A paced replay handles the window's messages between its points: what was queued before it is handled at its
-// first pause. A command queued there does not start; a close, or Esc, ends the replay at that point and then
-// acts as ever (a close asks to save the replayed counts; Esc does not ask).
+// A paced replay handles the window's messages between its points: what was queued before it is handled at its first
+// pause. A command queued there does not start; a close, or Esc, ends the replay at that point and then acts as ever
+// (a close asks to save the replayed counts; Esc does not ask).
 TEST_F(ArchiveCommandsTest, APacedReplayAnswersBetweenItsPointsAndEndsAtACloseOrEsc)
 {
     for (UINT end : {WM_CLOSE, WM_KEYDOWN}) {
@@ -231,8 +230,8 @@ TEST_F(ArchiveCommandsTest, APacedReplayAnswersBetweenItsPointsAndEndsAtACloseOr
     }
 }
 
-// Run on its own with the file size limited, as a full disk would limit it: the new archive cannot be written
-// whole, and the one that was there stays.
+// Run on its own with the file size limited, as a full disk would limit it: the new archive cannot be written whole,
+// and the one that was there stays.
 TEST_F(ArchiveCommandsTest, AFullDiskKeepsTheArchiveThatWasThere)
 {
     if (std::getenv("KORVANE_FILE_SIZE_LIMITED") == nullptr)

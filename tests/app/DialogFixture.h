@@ -1,6 +1,6 @@
-// Shared by the Win32 tests that drive the real main dialog: ScriptedUi, the UI seam that records every message
-// box and file dialog and answers it at once from a script (no test blocks on a modal box); TracerDialogTest,
-// CTracerDlg opened modelessly; StartFolderTest, with a target and its listing.
+// Shared by the Win32 tests that drive the real main dialog: ScriptedUi, the UI seam that records every message box
+// and file dialog and answers it at once from a script (no test blocks on a modal box); TracerDialogTest, CTracerDlg
+// opened modelessly; StartFolderTest, with a target and its listing.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -29,8 +29,8 @@ public:
     ScriptedUi() : m_previous(AfxSetUiSeam(this)) {}
     ~ScriptedUi() override { AfxSetUiSeam(m_previous); }
 
-    // Scripted answers, in order. Unscripted boxes get the declining answer of their type (IDOK, IDNO, IDABORT
-    // or IDCANCEL); unscripted file dialogs are cancelled.
+    // Scripted answers, in order. Unscripted boxes get the declining answer of their type (IDOK, IDNO, IDABORT or
+    // IDCANCEL); unscripted file dialogs are cancelled.
     void AnswerMessageBox(int id) { Lock lock(m_mutex); m_boxAnswers.push_back(id); }
     void ChooseFile(const std::string& path) { Lock lock(m_mutex); m_fileAnswers.push_back({true, path}); }
     void CancelFileDialog() { Lock lock(m_mutex); m_fileAnswers.push_back({false, std::string()}); }
@@ -91,9 +91,9 @@ inline void PumpMessages()
     }
 }
 
-// The states as the window shows them whole: BUT01 to BUT04 with + or - for enabled; enabled or not, the two
-// mode buttons, "Skip Point" and the five kind boxes; the checks of "Compare mode" and "Create mode", and
-// m_bCompareMode; m_bPauseOnStop and m_bStopRequest.
+// The states as the window shows them whole: BUT01 to BUT04 with + or - for enabled; enabled or not, the two mode
+// buttons, "Skip Point" and the five kind boxes; the checks of "Compare mode" and "Create mode", and m_bCompareMode;
+// m_bPauseOnStop and m_bStopRequest.
 inline const std::string kIdle = "Attach File+|Attach Process-|Load Archive+|Save Archive-|---+++++|010|00";
 inline const std::string kAttached = "Start Process+|Cancel Process+|Load Archive-|Save Archive-|---+++++|010|00";
 inline const std::string kRunning = "Stop Process+|Cancel Process+|Load Archive-|Save Archive-|--+-----|010|10";
@@ -186,8 +186,8 @@ protected:
     int RowCount() const { return dlg->m_listHits.GetItemCount(); }
     ListingRecord* RowRecord(int row) const { return dlg->RowRecord(row); }
     std::string Cell(int row, int column) const { return dlg->m_listHits.GetItemText(row, column).Str(); }
-    // The kinds of the listed rows, the number of points, and + for each of the listing's view, file and
-    // mapping that is open.
+    // The kinds of the listed rows, the number of points, and + for each of the listing's view, file and mapping that
+    // is open.
     std::string Loaded() const
     {
         std::string rows;
@@ -202,10 +202,9 @@ protected:
     std::unique_ptr<CTracerDlg> dlg;
 };
 
-// A start folder of its own (the dialog takes its folders from the current one), whose AR folder holds the
-// listing of prog.exe, newer than prog.exe beside it, so that no disassembler runs: a call, a string after a
-// push, a jump through a pointer and another string, padded past the 500 bytes under which a listing is taken
-// for no PE's.
+// A start folder of its own (the dialog takes its folders from the current one), whose AR folder holds the listing of
+// prog.exe, newer than prog.exe beside it, so that no disassembler runs: a call, a string after a push, a jump
+// through a pointer and another string, padded past the 500 bytes under which a listing is taken for no PE's.
 class StartFolderTest : public TracerDialogTest {
 protected:
     void SetUp() override

@@ -1,5 +1,5 @@
-// The hit list: rows follow the kind check boxes kind by kind, every listed record knows its row, sorting by
-// any column, and the counts' reset.
+// The hit list: rows follow the kind check boxes kind by kind, every listed record knows its row, sorting by any
+// column, and the counts' reset.
 #include <climits>
 #include <cstdio>
 #include <set>
@@ -61,8 +61,7 @@ protected:
             ::SendMessageA(Item(kindBoxes[kind]), BM_SETCHECK, checks[kind], 0);
         dlg->SyncHitList();
     }
-    // The list holds the records of the ticked kinds, each once, each knowing its row; every other record has
-    // row -1.
+    // The list holds the records of the ticked kinds, each once, each knowing its row; every other record has row -1.
     void ExpectRowsMatchBoxes()
     {
         std::set<ListingRecord*> expected;
@@ -99,8 +98,8 @@ protected:
     std::vector<ListingRecord*> m_kinds[5]; // the records of every kind, from its map
 };
 
-// Kinds are listed once each through a run's pauses and stop and a reset. (Rows following single clicks are
-// checked with every sort below.)
+// Kinds are listed once each through a run's pauses and stop and a reset. (Rows following single clicks are checked
+// with every sort below.)
 TEST_F(HitListTest, NoKindIsListedTwiceAfterARunOrAReset)
 {
     Show({0, 1, 0, 0, 1});
@@ -114,8 +113,8 @@ TEST_F(HitListTest, NoKindIsListedTwiceAfterARunOrAReset)
     ExpectRowsMatchBoxes();
     EXPECT_EQ(dlg->m_bRearm, 1) << "planting the change is the engine's";
     EXPECT_EQ(std::vector<int>(dlg->m_armedKinds, dlg->m_armedKinds + 6), std::vector<int>({0, 1, 0, 0, 1, 0}));
-    // Hits not yet shown on a call and a string; the calls go while paused: the call is counted without a row,
-    // the string's row shows its count.
+    // Hits not yet shown on a call and a string; the calls go while paused: the call is counted without a row, the
+    // string's row shows its count.
     const LONG callHits = m_kinds[1][4]->hits;
     for (ListingRecord* hit : {m_kinds[1][4], m_kinds[4][6]}) {
         dlg->m_pHitRecord = hit;
@@ -137,8 +136,7 @@ TEST_F(HitListTest, NoKindIsListedTwiceAfterARunOrAReset)
         Click(box);
         ExpectRowsMatchBoxes();
     }
-    // A reset deletes every row; the next load lists the ticked kinds afresh, kinds changed at once in kind
-    // order.
+    // A reset deletes every row; the next load lists the ticked kinds afresh, kinds changed at once in kind order.
     dlg->m_listHits.DeleteAllItems();
     Show({1, 1, 1, 1, 1});
     ExpectRowsMatchBoxes();
@@ -146,10 +144,10 @@ TEST_F(HitListTest, NoKindIsListedTwiceAfterARunOrAReset)
         EXPECT_LE(KindIndex(RowRecord(row - 1)->kind), KindIndex(RowRecord(row)->kind)) << row;
 }
 
-// Sorted by any column, equal rows keep their order, and removing a kind takes exactly its rows and keeps the
-// others' order. By Disasm, rows take the order of lstrcmpiA, also on texts the locale's word sort treats
-// apart: case, hyphens and apostrophes, digits, punctuation, letters, signs and blanks of the code page,
-// control characters, empty text.
+// Sorted by any column, equal rows keep their order, and removing a kind takes exactly its rows and keeps the others'
+// order. By Disasm, rows take the order of lstrcmpiA, also on texts the locale's word sort treats apart: case,
+// hyphens and apostrophes, digits, punctuation, letters, signs and blanks of the code page, control characters, empty
+// text.
 TEST_F(HitListTest, EveryHeadingSortsByItsColumnAndRemovingAKindKeepsThatOrder)
 {
     static const char* const texts[] = {
@@ -200,9 +198,9 @@ TEST_F(HitListTest, EveryHeadingSortsByItsColumnAndRemovingAKindKeepsThatOrder)
         }
 }
 
-// A record shows its counts once a breakpoint or an archive has given it a saved byte. The counts' reset clears
-// them, in compare mode keeping as Comp the hits its row showed. A hit then shows the counts of its row,
-// scrolled into view and selected: Comp only in compare mode.
+// A record shows its counts once a breakpoint or an archive has given it a saved byte. The counts' reset clears them,
+// in compare mode keeping as Comp the hits its row showed. A hit then shows the counts of its row, scrolled into view
+// and selected: Comp only in compare mode.
 TEST_F(HitListTest, AResetAndTheHitsAfterItShowTheCountsOfTheirRows)
 {
     for (int compare : {0, 1}) {

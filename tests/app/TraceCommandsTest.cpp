@@ -27,8 +27,8 @@ protected:
 
 TEST_F(TraceCommandsTest, AttachFileProposesTheTargetAndAttachesTheChosenOneEvenThroughASave)
 {
-    // Cancelled dialogs change nothing, not even the arguments. A name that an archive left is proposed when it
-    // fits the path buffer, else not at all.
+    // Cancelled dialogs change nothing, not even the arguments. A name that an archive left is proposed when it fits
+    // the path buffer, else not at all.
     ::SetWindowTextA(Item(IDC_COMMAND_LINE), "-x");
     for (int length : {MAX_PATH - 1, MAX_PATH, 1000}) {
         std::string name = std::string(length - 4, 'a') + ".exe";
@@ -47,8 +47,8 @@ TEST_F(TraceCommandsTest, AttachFileProposesTheTargetAndAttachesTheChosenOneEven
               kAttached + "prog.exe in " + m_targets + " = " + m_targets + "|Korvane - prog.exe      [  ]|ss|4|+++");
     EXPECT_EQ(::GetFocus(), Item(IDC_MAIN_BUTTON));
 
-    // The next attach proposes the target. Yes to the save question of its reset: the save dialog returns its
-    // own path in the one path buffer.
+    // The next attach proposes the target. Yes to the save question of its reset: the save dialog returns its own
+    // path in the one path buffer.
     RunOnce();
     Click(IDC_CREATE_MODE);
     ui.AnswerMessageBox(IDYES);
@@ -75,8 +75,8 @@ TEST_F(TraceCommandsTest, AFailedListingLeavesIdleWithTheNewNameAndNothingLoaded
               "[ " + m_targets + "\\t\xE4?l.exe ]\n  This path cannot be written in the system's code page !|tool.bin");
 }
 
-// Every command from its states, each state checked whole. "Attach File" takes prog.exe; its "Start Process"
-// ends at the launch (the run's own states are walked with a live target in the debug engine's tests).
+// Every command from its states, each state checked whole. "Attach File" takes prog.exe; its "Start Process" ends at
+// the launch (the run's own states are walked with a live target in the debug engine's tests).
 TEST_F(TraceCommandsTest, EachCommandLeadsToTheStateOfTheTable)
 {
     const int kStartAndEnd = -IDC_MAIN_BUTTON;
@@ -87,8 +87,8 @@ TEST_F(TraceCommandsTest, EachCommandLeadsToTheStateOfTheTable)
         {IDC_MAIN_BUTTON, kAttached}, {IDC_CANCEL_BUTTON, kDetached}, {IDC_COMPARE_MODE, kDetachedCompare},
         {IDC_COMPARE_MODE, kDetached}, {IDC_CREATE_MODE, kDetachedCompare}, {IDC_CREATE_MODE, kDetached},
         {IDC_MAIN_BUTTON, kAttached}, {kStartAndEnd, kEnded},
-        // After a run: the mode buttons flip the captions; "Run File" keeps the mode buttons as they were.
-        // Neither the reset nor the failed attach enables BUT03 again; a good attach and a cancel do.
+        // After a run: the mode buttons flip the captions; "Run File" keeps the mode buttons as they were. Neither
+        // the reset nor the failed attach enables BUT03 again; a good attach and a cancel do.
         {IDC_CREATE_MODE, "Attach File+|Attach Process-|Load Archive+|Save Archive+|++-+++++|010|01"},
         {IDC_COMPARE_MODE, kEnded},
         {IDC_MAIN_BUTTON, "Start Process+|Cancel Process+|Run Archive-|Save Archive-|++-+++++|101|00"},
@@ -163,9 +163,9 @@ TEST_F(TraceCommandsTest, RemoveAllAsksToSaveOnlyUnsavedResultsThenClears)
     }
 }
 
-// Yes to the save question, then no save (the dialog cancelled, or the save failing): each command that asked
-// is cancelled with it, and the run, its listing and the window stay as they were, still unsaved. No lets the
-// window close, the listing still mapped.
+// Yes to the save question, then no save (the dialog cancelled, or the save failing): each command that asked is
+// cancelled with it, and the run, its listing and the window stay as they were, still unsaved. No lets the window
+// close, the listing still mapped.
 TEST_F(TraceCommandsTest, ASaveThatDoesNotHappenCancelsWhatAskedForIt)
 {
     Attach();
@@ -235,9 +235,9 @@ TEST_F(TraceCommandsTest, AnExceptionReportLeavesTheRunPausedWhicheverCameFirst)
     }
 }
 
-// At a run's end: a pending exception with the registers (and, where the image lies elsewhere than the
-// listing's base, the faulting address as the listing has it), a listing none of whose addresses lies in the
-// program, a thread the engine could not rewind.
+// At a run's end: a pending exception with the registers (and, where the image lies elsewhere than the listing's
+// base, the faulting address as the listing has it), a listing none of whose addresses lies in the program, a thread
+// the engine could not rewind.
 TEST_F(TraceCommandsTest, RunEndShowsWhatEndedTheRunInItsBox)
 {
     Attach();

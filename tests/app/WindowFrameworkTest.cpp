@@ -1,6 +1,6 @@
-// The window framework where the dialog's own tests would miss a fault: the bounds of a control range, a window
-// that outlives its object, a suspended worker thread and a chosen path the code page cannot spell. (A modal
-// run is every end-to-end scenario's.)
+// The window framework where the dialog's own tests would miss a fault: the bounds of a control range, a window that
+// outlives its object, a suspended worker thread and a chosen path the code page cannot spell. (A modal run is every
+// end-to-end scenario's.)
 #include "tests/app/DialogFixture.h"
 
 namespace {
@@ -17,8 +17,8 @@ TEST_F(TracerDialogTest, ARangeTakesBothItsEndsAndOnlyItsCode)
         }
 }
 
-// A path named in another script (Japanese here, on a Western code page) comes back in its short form, which
-// opens the same file.
+// A path named in another script (Japanese here, on a Western code page) comes back in its short form, which opens
+// the same file.
 TEST(WindowFramework, APathOutsideTheCodePageIsGivenInAFormThatOpens)
 {
     wchar_t temp[MAX_PATH];

@@ -1,5 +1,4 @@
-// The driver's script reader: words, variables, and every bad line caught with its line number before any step
-// runs.
+// The driver's script reader: words, variables, and every bad line caught with its line number before any step runs.
 #include <gtest/gtest.h>
 
 #include <map>

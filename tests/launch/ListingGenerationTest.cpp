@@ -1,5 +1,5 @@
-// The listing step end to end: the real dialog, the real batch under Wine's cmd and the real companion
-// disassembler (or a stand-in for it); and the launch's error box, which the debuggee's launch shares.
+// The listing step end to end: the real dialog, the real batch under Wine's cmd and the real companion disassembler
+// (or a stand-in for it); and the launch's error box, which the debuggee's launch shares.
 #include <utility>
 
 #include "debugger/LaunchProcess.h"
@@ -74,13 +74,13 @@ protected:
     std::string work, start, targets;
 };
 
-// Made at the first load (the real batch, the real disassembler), converted and listed; then reused while newer
-// than its target, else made anew.
+// Made at the first load (the real batch, the real disassembler), converted and listed; then reused while newer than
+// its target, else made anew.
 TEST_F(ListingTest, AListingIsMadeOnceAndReusedOnlyWhileNewerThanItsTarget)
 {
     const std::string target = targets + "\\" + kProbe, listing = Listing(kListing);
-    // A batch of the same name in the tracer's own folder, where a bare name is looked for first, is never the
-    // one run.
+    // A batch of the same name in the tracer's own folder, where a bare name is looked for first, is never the one
+    // run.
     char self[MAX_PATH];
     ::GetModuleFileNameA(NULL, self, MAX_PATH);
     const std::string here = fs::path(self).parent_path().string(), decoy = here + "\\temp.bat";
@@ -120,8 +120,8 @@ TEST_F(ListingTest, AListingIsMadeOnceAndReusedOnlyWhileNewerThanItsTarget)
     // Neither the conversion nor the counts make it look newer than a target rebuilt meanwhile.
     EXPECT_TRUE(fs::last_write_time(listing) == made);
 
-    // Loaded again: the count left in the file (42 where it was walked, not made anew) and whether rows are
-    // listed; the count is left at 42 again.
+    // Loaded again: the count left in the file (42 where it was walked, not made anew) and whether rows are listed;
+    // the count is left at 42 again.
     auto reload = [&](int forArchive) {
         if (Load(kProbe, forArchive) != 1)
             return std::string("not loaded");
@@ -218,8 +218,8 @@ TEST_F(ListingTest, EveryFailureIsShownInItsBoxAndLeavesNothingBehind)
         // A scrubbed leftover that cannot be written: nothing runs.
         {kProbe, [&] { Write(targets + "\\temp.bat", "temp.bat"); hold(targets + "\\temp.bat", FILE_SHARE_READ); },
          dsm(targets + "\\temp.bat", " ]\n  The file could not be written !"), false, "temp.bat"},
-        // A DOS program (mov ah,9; mov dx,108; int 21; ret; "Hi$") and text: their short listings stay, so the
-        // next attach fails alike.
+        // A DOS program (mov ah,9; mov dx,108; int 21; ret; "Hi$") and text: their short listings stay, so the next
+        // attach fails alike.
         {"dos.com", [&] { Write(targets + "\\dos.com", std::string("\xB4\x09\xBA\x08\x01\xCD\x21\xC3Hi$", 11)); },
          os(kNotPe), true},
         {"dos.com", [] {}, os(kNotPe), true},
@@ -269,9 +269,9 @@ TEST_F(ListingTest, EveryFailureIsShownInItsBoxAndLeavesNothingBehind)
     ::DeleteFileA(Listing("huge.dsm").c_str());
 }
 
-// Folders this user cannot write, made so outside Wine before the test runs (the launch_locked_folders entry):
-// a target's folder such as Program Files without elevation is worked around, the disassembler run from the
-// archive folder on the target's full path; an archive folder is named as such.
+// Folders this user cannot write, made so outside Wine before the test runs (the launch_locked_folders entry): a
+// target's folder such as Program Files without elevation is worked around, the disassembler run from the archive
+// folder on the target's full path; an archive folder is named as such.
 TEST_F(ListingTest, AFolderThatCannotBeWrittenIsWorkedAroundOrNamed)
 {
     const std::string locked = LAUNCH_WORK "\\locked", folder = locked + "\\target", archive = locked + "\\AR";
