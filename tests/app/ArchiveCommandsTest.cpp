@@ -1,5 +1,5 @@
-// The archive commands through the real window, the file dialogs and boxes
-// answered by the scripted seam; an archive's load takes prog.exe's listing as it is.
+// The archive commands through the real window, the file dialogs and boxes answered by the scripted seam; an
+// archive's load takes prog.exe's listing as it is.
 #include <array>
 #include <cstdlib>
 
@@ -70,10 +70,9 @@ protected:
     std::vector<LONG> m_at; // the points' offsets in the listing, in file order
 };
 
-// Saved and loaded, the counts come back. A load asks to save a trace not
-// saved while it holds its archive: No, Yes with another file (the same bytes
-// but that name), Yes with the very archive, which cannot be saved over, so
-// that the load does not happen.
+// Saved and loaded, the counts come back. A load asks to save a trace not saved while it holds its archive: No, Yes
+// with another file (the same bytes but that name), Yes with the very archive, which cannot be saved over, so that
+// the load does not happen.
 TEST_F(ArchiveCommandsTest, SavedCountsComeBackAndASaveDuringTheLoadKeepsTheArchive)
 {
     LoadCounts();
@@ -103,11 +102,9 @@ TEST_F(ArchiveCommandsTest, SavedCountsComeBackAndASaveDuringTheLoadKeepsTheArch
     EXPECT_EQ(other.replace(other.find("\x08" "other.ar"), 9, "\x06" "run.ar"), archive);
 }
 
-// Each failure with its box. A failed open, a wrong signature or target leaves
-// everything but the name the dialog gave; a load that ends inside the names,
-// or finds no listing of the target it names (a name with a folder in it
-// names none), has asked and reset the trace. Entries that name no point
-// record are skipped and counted.
+// Each failure with its box. A failed open, a wrong signature or target leaves everything but the name the dialog
+// gave; a load that ends inside the names, or finds no listing of the target it names (a name with a folder in it
+// names none), has asked and reset the trace. Entries that name no point record are skipped and counted.
 TEST_F(ArchiveCommandsTest, EachFailureSaysSoAndOnlyTheArchivedTargetsListingIsOpened)
 {
     LoadCounts();
@@ -142,9 +139,9 @@ TEST_F(ArchiveCommandsTest, EachFailureSaysSoAndOnlyTheArchivedTargetsListingIsO
     std::ofstream(m_targets + "\\evil.dsm") << std::string(600, 'x');
     WriteArchive("evil.ar", "..\\..\\evil.exe", {});
     Command(IDC_ARCHIVE_BUTTON, "evil.ar");
-    EXPECT_EQ(ui.MessageBoxes().back().caption + "|" + State() + dlg->m_strTargetName.Str(),
-              "Could not create DSM file -- restart Korvane!|" + kIdle + "..\\..\\evil.exe");
-    EXPECT_EQ(FileBytes(m_targets + "\\evil.dsm"), std::string(600, 'x'));
+    EXPECT_EQ(ui.MessageBoxes().back().caption + "|" + State() + dlg->m_strTargetName.Str() + "|" +
+                  FileBytes(m_targets + "\\evil.dsm"),
+              "Could not create DSM file -- restart Korvane!|" + kIdle + "..\\..\\evil.exe|" + std::string(600, 'x'));
     // The listing's first point, a record that is no point, and an offset outside the file.
     WriteArchive("mixed.ar", "prog.exe", {{m_at[0], 4, 5, 6}, {m_at[0] + 1, 7, 7, 7}, {1 << 30, 7, 7, 7}});
     EXPECT_EQ(Command(IDC_ARCHIVE_BUTTON, "mixed.ar"),
@@ -174,11 +171,9 @@ TEST_F(ArchiveCommandsTest, ProposalsFollowTheNamesKnownAndFitThePathBuffer)
     }
 }
 
-// Comp ends as the earlier hits minus the archive's (whose own comp is not
-// used); replayed again, as 0. Paced, each replayed entry waits; at pacing 0
-// the list draws once at the end, also when the archive ends early. A record
-// of a kind not listed (the jump) takes the counts, no row does: row -1 would
-// address every row.
+// Comp ends as the earlier hits minus the archive's (whose own comp is not used); replayed again, as 0. Paced, each
+// replayed entry waits; at pacing 0 the list draws once at the end, also when the archive ends early. A record of a
+// kind not listed (the jump) takes the counts, no row does: row -1 would address every row.
 TEST_F(ArchiveCommandsTest, RunArchiveComparesTheArchivedRunWithTheLastOne)
 {
     LoadCounts();
@@ -197,9 +192,7 @@ TEST_F(ArchiveCommandsTest, RunArchiveComparesTheArchivedRunWithTheLastOne)
         std::string boxes = Command(IDC_ARCHIVE_BUTTON, file); // before the state it leaves is read
         EXPECT_EQ(boxes + Counts() + State() + Text(dlg->m_hWnd) + std::to_string(dlg->m_bSaved),
                   box + counts + kEnded + "Korvane - prog.exe      [ a.ar ]0"); // a cut replay leaves the title
-        if (pacing > 0) {
-            EXPECT_GE(::GetTickCount() - begun, 3 * 2 * DWORD(pacing)) << "paced for each of 3 replayed entries";
-        }
+        EXPECT_GE(::GetTickCount() - begun, 3 * 2 * DWORD(pacing)) << "paced for each of 3 replayed entries";
     }
     EXPECT_EQ(dlg->m_listHits.GetItemState(Point(3)->row, LVIS_SELECTED), 0u) << "the row not replayed";
     ::ValidateRect(Item(IDC_HIT_LIST), NULL);
@@ -207,10 +200,9 @@ TEST_F(ArchiveCommandsTest, RunArchiveComparesTheArchivedRunWithTheLastOne)
     EXPECT_TRUE(::GetUpdateRect(Item(IDC_HIT_LIST), NULL, FALSE)) << "a list that draws asks to be painted";
 }
 
-// A paced replay handles the window's messages between its points: what was
-// queued before it is handled at its first pause. A command queued there does
-// not start; a close, or Esc, ends the replay at that point and then acts as
-// ever (a close asks to save the replayed counts; Esc does not ask).
+// A paced replay handles the window's messages between its points: what was queued before it is handled at its first
+// pause. A command queued there does not start; a close, or Esc, ends the replay at that point and then acts as ever
+// (a close asks to save the replayed counts; Esc does not ask).
 TEST_F(ArchiveCommandsTest, APacedReplayAnswersBetweenItsPointsAndEndsAtACloseOrEsc)
 {
     for (UINT end : {WM_CLOSE, WM_KEYDOWN}) {
@@ -238,8 +230,8 @@ TEST_F(ArchiveCommandsTest, APacedReplayAnswersBetweenItsPointsAndEndsAtACloseOr
     }
 }
 
-// Run on its own with the file size limited, as a full disk would limit it:
-// the new archive cannot be written whole, and the one that was there stays.
+// Run on its own with the file size limited, as a full disk would limit it: the new archive cannot be written whole,
+// and the one that was there stays.
 TEST_F(ArchiveCommandsTest, AFullDiskKeepsTheArchiveThatWasThere)
 {
     if (std::getenv("KORVANE_FILE_SIZE_LIMITED") == nullptr)

@@ -1,8 +1,6 @@
-// Shared by the Win32 tests that drive the real main dialog: ScriptedUi, the UI
-// seam that records every message box and file dialog and answers it at once
-// from a script (no test ever blocks on a modal box); TracerDialogTest, which
-// opens CTracerDlg modelessly from template 102 for each test; and
-// StartFolderTest, which adds a start folder and a target with its listing.
+// Shared by the Win32 tests that drive the real main dialog: ScriptedUi, the UI seam that records every message box
+// and file dialog and answers it at once from a script (no test blocks on a modal box); TracerDialogTest, CTracerDlg
+// opened modelessly; StartFolderTest, with a target and its listing.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -31,8 +29,8 @@ public:
     ScriptedUi() : m_previous(AfxSetUiSeam(this)) {}
     ~ScriptedUi() override { AfxSetUiSeam(m_previous); }
 
-    // Scripted answers, in order. Unscripted boxes get the declining answer of
-    // their type (IDOK, IDNO, IDABORT or IDCANCEL); unscripted file dialogs are cancelled.
+    // Scripted answers, in order. Unscripted boxes get the declining answer of their type (IDOK, IDNO, IDABORT or
+    // IDCANCEL); unscripted file dialogs are cancelled.
     void AnswerMessageBox(int id) { Lock lock(m_mutex); m_boxAnswers.push_back(id); }
     void ChooseFile(const std::string& path) { Lock lock(m_mutex); m_fileAnswers.push_back({true, path}); }
     void CancelFileDialog() { Lock lock(m_mutex); m_fileAnswers.push_back({false, std::string()}); }
@@ -63,8 +61,6 @@ public:
         if (!answer.first || ofn.lpstrFile == nullptr || path.size() + 1 > ofn.nMaxFile)
             return FALSE;
         std::memcpy(ofn.lpstrFile, path.c_str(), path.size() + 1);
-        size_t slash = path.rfind('\\');
-        ofn.nFileOffset = static_cast<WORD>(slash == std::string::npos ? 0 : slash + 1);
         return TRUE;
     }
 
@@ -95,11 +91,9 @@ inline void PumpMessages()
     }
 }
 
-// The states as the window shows them whole: BUT01 to BUT04 with + or - for
-// enabled; enabled or not, the two mode buttons, "Skip Point" and the five kind
-// boxes; the checks of "Compare mode" and "Create mode", and m_bCompareMode;
-// m_bPauseOnStop and m_bStopRequest. "As before" entries of the table take the
-// value the usual road gives them.
+// The states as the window shows them whole: BUT01 to BUT04 with + or - for enabled; enabled or not, the two mode
+// buttons, "Skip Point" and the five kind boxes; the checks of "Compare mode" and "Create mode", and m_bCompareMode;
+// m_bPauseOnStop and m_bStopRequest.
 inline const std::string kIdle = "Attach File+|Attach Process-|Load Archive+|Save Archive-|---+++++|010|00";
 inline const std::string kAttached = "Start Process+|Cancel Process+|Load Archive-|Save Archive-|---+++++|010|00";
 inline const std::string kRunning = "Stop Process+|Cancel Process+|Load Archive-|Save Archive-|--+-----|010|10";
@@ -167,9 +161,7 @@ protected:
             is += flag < 0 ? '|' : char('0' + flag);
         return is;
     }
-    void ExpectState(const std::string& want, const std::string& where) { EXPECT_EQ(State(), want) << where; }
-    // Pumps the window's messages until `done` holds; false after `ms`, times
-    // KORVANE_TIME_SCALE on a slow (emulated) machine.
+    // Pumps the window's messages until `done` holds; false after `ms` times KORVANE_TIME_SCALE.
     bool WaitFor(const std::function<bool()>& done, DWORD ms = 60000)
     {
         ms *= TimeScale();
@@ -194,16 +186,25 @@ protected:
     int RowCount() const { return dlg->m_listHits.GetItemCount(); }
     ListingRecord* RowRecord(int row) const { return dlg->RowRecord(row); }
     std::string Cell(int row, int column) const { return dlg->m_listHits.GetItemText(row, column).Str(); }
+    // The kinds of the listed rows, the number of points, and + for each of the listing's view, file and mapping that
+    // is open.
+    std::string Loaded() const
+    {
+        std::string rows;
+        for (int row = 0; row < RowCount(); ++row)
+            rows += char(RowRecord(row)->kind);
+        return rows + "|" + std::to_string(dlg->m_mapAll.GetCount()) + "|" + (dlg->m_pListing ? '+' : '-') +
+               (dlg->m_hListingFile != INVALID_HANDLE_VALUE ? '+' : '-') +
+               (dlg->m_hListingMapping != INVALID_HANDLE_VALUE ? '+' : '-');
+    }
 
     ScriptedUi ui;
     std::unique_ptr<CTracerDlg> dlg;
 };
 
-// A start folder of its own (the dialog takes its folders from the current
-// one), whose AR folder holds the listing of prog.exe, newer than prog.exe
-// beside it, so that no disassembler runs: a call, a string after a push, a
-// jump through a pointer and a string after a push, padded past the 500
-// bytes under which a listing is taken for no PE's.
+// A start folder of its own (the dialog takes its folders from the current one), whose AR folder holds the listing of
+// prog.exe, newer than prog.exe beside it, so that no disassembler runs: a call, a string after a push, a jump
+// through a pointer and another string, padded past the 500 bytes under which a listing is taken for no PE's.
 class StartFolderTest : public TracerDialogTest {
 protected:
     void SetUp() override

@@ -7,29 +7,14 @@ namespace fs = std::filesystem;
 
 class TraceCommandsTest : public StartFolderTest {
 protected:
-    void SetUp() override
-    {
-        StartFolderTest::SetUp();
-        m_window = dlg->m_hWnd;
-    }
     void TearDown() override
     {
         // Every box of the dialog's own is owned by its window.
         for (const ScriptedUi::MessageBoxCall& box : ui.MessageBoxes())
-            EXPECT_TRUE(box.owner == m_window || box.caption == AfxGetAppName()) << box.text;
+            EXPECT_TRUE(box.owner == dlg->m_hWnd || box.caption == AfxGetAppName()) << box.text;
         StartFolderTest::TearDown();
     }
-    // The kinds of the listed rows, the number of points, and + for each of the
-    // listing's view, file and mapping that is open.
-    std::string Loaded() const
-    {
-        std::string rows;
-        for (int row = 0; row < RowCount(); ++row)
-            rows += char(RowRecord(row)->kind);
-        return rows + "|" + std::to_string(dlg->m_mapAll.GetCount()) + "|" + (dlg->m_pListing ? '+' : '-') +
-               (dlg->m_hListingFile != INVALID_HANDLE_VALUE ? '+' : '-') +
-               (dlg->m_hListingMapping != INVALID_HANDLE_VALUE ? '+' : '-');
-    }
+    std::string Target() const { return dlg->m_strTargetName.Str() + " in " + dlg->m_strTargetDir.Str(); }
     std::string Cwd() const { return fs::current_path().string(); }
     void Attach(std::string name = "prog.exe") { ui.ChooseFile(m_targets + "\\" + name); Click(IDC_MAIN_BUTTON); }
     // "Start Process": prog.exe is no real program, so the run ends at once.
@@ -38,38 +23,32 @@ protected:
         Click(IDC_MAIN_BUTTON);
         ASSERT_TRUE(WaitFor([&] { return RunEnded(); }));
     }
-
-    HWND m_window = NULL;
 };
 
 TEST_F(TraceCommandsTest, AttachFileProposesTheTargetAndAttachesTheChosenOneEvenThroughASave)
 {
-    // Cancelled dialogs change nothing, not even the arguments. A name that an
-    // archive left is proposed when it fits the path buffer, else not at all.
+    // Cancelled dialogs change nothing, not even the arguments. A name that an archive left is proposed when it fits
+    // the path buffer, else not at all.
     ::SetWindowTextA(Item(IDC_COMMAND_LINE), "-x");
     for (int length : {MAX_PATH - 1, MAX_PATH, 1000}) {
         std::string name = std::string(length - 4, 'a') + ".exe";
         dlg->m_strTargetName = name.c_str();
         Click(IDC_MAIN_BUTTON);
-        EXPECT_EQ(ui.FileDialogs().back().initialName, length < MAX_PATH ? name : "") << length;
+        EXPECT_EQ(ui.FileDialogs().back().initialName + "|" + State(), (length < MAX_PATH ? name : "") + "|" + kIdle);
         EXPECT_LT(std::strlen(g_szFileName), size_t(MAX_PATH));
-        ExpectState(kIdle, "after a cancelled dialog");
     }
-    ScriptedUi::FileDialogCall call = ui.FileDialogs().at(0);
-    EXPECT_EQ(call.title + "|" + call.filter, "Open a file for show|Executable files (exe, com)|*.exe; *.com|");
-    EXPECT_TRUE(call.open && (call.flags & OFN_HIDEREADONLY) && (call.flags & OFN_OVERWRITEPROMPT));
-    EXPECT_EQ(Text(IDC_COMMAND_LINE), "-x");
+    const ScriptedUi::FileDialogCall call = ui.FileDialogs().back(); // flags 6: hide read-only, overwrite prompt
+    EXPECT_EQ(std::to_string(call.open) + call.title + "|" + call.filter + std::to_string(call.flags & 6) +
+                  Text(IDC_COMMAND_LINE), "1Open a file for show|Executable files (exe, com)|*.exe; *.com|6-x");
 
-    Attach("PROG.EXE"); // stored in lower case without its folder, the folder made current
-    ExpectState(kAttached, "attached");
+    // Stored in lower case without its folder, the folder made current; "Str Data" is ticked from the start.
+    Attach("PROG.EXE");
+    EXPECT_EQ(State() + Target() + " = " + Cwd() + "|" + Text(dlg->m_hWnd) + "|" + Text(IDC_COMMAND_LINE) + Boxes() + Loaded(),
+              kAttached + "prog.exe in " + m_targets + " = " + m_targets + "|Korvane - prog.exe      [  ]|ss|4|+++");
     EXPECT_EQ(::GetFocus(), Item(IDC_MAIN_BUTTON));
-    EXPECT_EQ(dlg->m_strTargetName.Str() + " in " + dlg->m_strTargetDir.Str() + " = " + Cwd(),
-              "prog.exe in " + m_targets + " = " + m_targets);
-    EXPECT_EQ(Text(dlg->m_hWnd) + "|" + Text(IDC_COMMAND_LINE) + Boxes(), "Korvane - prog.exe      [  ]|");
-    EXPECT_EQ(Loaded(), "ss|4|+++") << "\"Str Data\" is ticked from the start";
 
-    // The next attach proposes the target. Yes to the save question of its
-    // reset: the save dialog returns its own path in the one path buffer.
+    // The next attach proposes the target. Yes to the save question of its reset: the save dialog returns its own
+    // path in the one path buffer.
     RunOnce();
     Click(IDC_CREATE_MODE);
     ui.AnswerMessageBox(IDYES);
@@ -77,10 +56,8 @@ TEST_F(TraceCommandsTest, AttachFileProposesTheTargetAndAttachesTheChosenOneEven
     ui.ChooseFile(m_targets + "\\prog.exe");
     ui.ChooseFile(m_ar + "older run.ar");
     Click(IDC_MAIN_BUTTON);
-    EXPECT_EQ(ui.FileDialogs().at(dialogs).initialName, "prog.exe");
-    EXPECT_EQ(Boxes(boxes, 1), kSaveQuestion);
-    EXPECT_EQ(dlg->m_strTargetName.Str() + " in " + dlg->m_strTargetDir.Str(), "prog.exe in " + m_targets);
-    EXPECT_EQ(Loaded(), "ss|4|+++");
+    EXPECT_EQ(ui.FileDialogs().at(dialogs).initialName + "|" + Boxes(boxes, 1) + Target() + "|" + Loaded(),
+              "prog.exe|" + kSaveQuestion + "prog.exe in " + m_targets + "|ss|4|+++");
 }
 
 TEST_F(TraceCommandsTest, AFailedListingLeavesIdleWithTheNewNameAndNothingLoaded)
@@ -88,55 +65,47 @@ TEST_F(TraceCommandsTest, AFailedListingLeavesIdleWithTheNewNameAndNothingLoaded
     std::ofstream(m_targets + "\\tool.bin", std::ios::binary) << std::string(600, 'x');
     Attach();
     Click(IDC_CANCEL_BUTTON);
-    Attach("tool.bin");
-    EXPECT_EQ(ui.MessageBoxes().at(0).caption, "Could not create DSM file -- restart Korvane!");
-    ExpectState(kIdle, "after the failed listing");
-    EXPECT_EQ(dlg->m_strTargetName.Str() + "|" + Text(dlg->m_hWnd) + "|" + Loaded(),
-              "tool.bin|Korvane -       [  ]||0|---") << "the new name kept, the title not refreshed, nothing loaded";
+    Attach("tool.bin"); // the new name kept, the title not refreshed, nothing loaded
+    EXPECT_EQ(ui.MessageBoxes().at(0).caption + "|" + State() + dlg->m_strTargetName.Str() + "|" + Text(dlg->m_hWnd) + "|" +
+                  Loaded(),
+              "Could not create DSM file -- restart Korvane!|" + kIdle + "tool.bin|Korvane -       [  ]||0|---");
     // A path the code page cannot spell (a '?' for each character lost): refused, named, nothing reset.
     Attach("t\xE4?l.exe");
-    EXPECT_EQ(ui.MessageBoxes().back().text,
-              "[ " + m_targets + "\\t\xE4?l.exe ]\n  This path cannot be written in the system's code page !");
-    EXPECT_EQ(dlg->m_strTargetName.Str(), "tool.bin");
+    EXPECT_EQ(ui.MessageBoxes().back().text + "|" + dlg->m_strTargetName.Str(),
+              "[ " + m_targets + "\\t\xE4?l.exe ]\n  This path cannot be written in the system's code page !|tool.bin");
 }
 
-// Every command from its states, each state checked whole. "Attach File" takes
-// prog.exe; its "Start Process" ends at the launch (the run's own states are
-// walked with a live target in the debug engine's tests).
+// Every command from its states, each state checked whole. "Attach File" takes prog.exe; its "Start Process" ends at
+// the launch (the run's own states are walked with a live target in the debug engine's tests).
 TEST_F(TraceCommandsTest, EachCommandLeadsToTheStateOfTheTable)
 {
-    using Steps = std::vector<std::pair<int, std::string>>;
     const int kStartAndEnd = -IDC_MAIN_BUTTON;
-    auto walk = [&](const char* name, const Steps& steps) {
-        for (size_t i = 0; i < steps.size(); ++i) {
-            if (steps[i].first == kStartAndEnd)
-                RunOnce();
-            else
-                Click(steps[i].first);
-            ExpectState(steps[i].second, name + std::to_string(i));
-            // A detached target keeps its listing and rows for the next "Run File".
-            if (steps[i].second == kDetached || steps[i].second == kDetachedCompare) {
-                EXPECT_EQ(Loaded(), "ss|4|+++") << name << i;
-            }
-        }
-    };
     std::ofstream(m_targets + "\\tool.bin", std::ios::binary) << std::string(600, 'x'); // no program: no listing
     for (const char* name : {"prog.exe", "prog.exe", "tool.bin", "prog.exe"})
         ui.ChooseFile(m_targets + "\\" + name);
-    walk("attach ", {{IDC_MAIN_BUTTON, kAttached}, {IDC_CANCEL_BUTTON, kDetached}, {IDC_COMPARE_MODE, kDetachedCompare},
-                     {IDC_COMPARE_MODE, kDetached}, {IDC_CREATE_MODE, kDetachedCompare}, {IDC_CREATE_MODE, kDetached},
-                     {IDC_MAIN_BUTTON, kAttached}, {kStartAndEnd, kEnded}});
-    // After a run: the mode buttons flip the captions; "Run File" keeps the mode
-    // buttons as they were. Neither the reset nor the failed attach enables
-    // BUT03 again; a good attach and a cancel do.
-    walk("ended ", {{IDC_CREATE_MODE, "Attach File+|Attach Process-|Load Archive+|Save Archive+|++-+++++|010|01"},
-                    {IDC_COMPARE_MODE, kEnded},
-                    {IDC_MAIN_BUTTON, "Start Process+|Cancel Process+|Run Archive-|Save Archive-|++-+++++|101|00"},
-                    {IDC_CANCEL_BUTTON, kDetachedCompare},
-                    {IDC_MAIN_BUTTON, "Start Process+|Cancel Process+|Run Archive-|Save Archive-|++-+++++|101|00"},
-                    {IDC_CREATE_MODE, "Attach File+|Attach Process-|Load Archive-|Save Archive-|++-+++++|010|00"},
-                    {IDC_MAIN_BUTTON, "Attach File+|Attach Process-|Load Archive-|Save Archive-|---+++++|010|00"},
-                    {IDC_MAIN_BUTTON, kAttached}, {IDC_CANCEL_BUTTON, kDetached}});
+    const std::pair<int, std::string> steps[] = {
+        {IDC_MAIN_BUTTON, kAttached}, {IDC_CANCEL_BUTTON, kDetached}, {IDC_COMPARE_MODE, kDetachedCompare},
+        {IDC_COMPARE_MODE, kDetached}, {IDC_CREATE_MODE, kDetachedCompare}, {IDC_CREATE_MODE, kDetached},
+        {IDC_MAIN_BUTTON, kAttached}, {kStartAndEnd, kEnded},
+        // After a run: the mode buttons flip the captions; "Run File" keeps the mode buttons as they were. Neither
+        // the reset nor the failed attach enables BUT03 again; a good attach and a cancel do.
+        {IDC_CREATE_MODE, "Attach File+|Attach Process-|Load Archive+|Save Archive+|++-+++++|010|01"},
+        {IDC_COMPARE_MODE, kEnded},
+        {IDC_MAIN_BUTTON, "Start Process+|Cancel Process+|Run Archive-|Save Archive-|++-+++++|101|00"},
+        {IDC_CANCEL_BUTTON, kDetachedCompare},
+        {IDC_MAIN_BUTTON, "Start Process+|Cancel Process+|Run Archive-|Save Archive-|++-+++++|101|00"},
+        {IDC_CREATE_MODE, "Attach File+|Attach Process-|Load Archive-|Save Archive-|++-+++++|010|00"},
+        {IDC_MAIN_BUTTON, "Attach File+|Attach Process-|Load Archive-|Save Archive-|---+++++|010|00"},
+        {IDC_MAIN_BUTTON, kAttached}, {IDC_CANCEL_BUTTON, kDetached}};
+    for (size_t i = 0; i < std::size(steps); ++i) {
+        if (steps[i].first == kStartAndEnd)
+            RunOnce();
+        else
+            Click(steps[i].first);
+        // A detached target keeps its listing and rows for the next "Run File".
+        const std::string kept = steps[i].second == kDetached || steps[i].second == kDetachedCompare ? "ss|4|+++" : "";
+        EXPECT_EQ(State() + (kept.empty() ? "" : Loaded()), steps[i].second + kept) << "step " << i;
+    }
 }
 
 TEST_F(TraceCommandsTest, RunFileStartsTheSameTargetAgainOrSaysThereIsNone)
@@ -145,7 +114,6 @@ TEST_F(TraceCommandsTest, RunFileStartsTheSameTargetAgainOrSaysThereIsNone)
     ::SendMessageA(Item(IDC_SPEED), TBM_SETPOS, TRUE, 40);
     RunOnce();
     EXPECT_EQ(dlg->m_strCommandLine.Str() + "|" + std::to_string(dlg->m_nSpeed), "prog.exe|40") << "the bare name";
-
     fs::current_path(m_start);
     Click(IDC_MAIN_BUTTON);
     EXPECT_EQ(Cwd() + "|" + Loaded(), m_targets + "|ss|4|+++") << "the same target, its listing kept";
@@ -156,12 +124,10 @@ TEST_F(TraceCommandsTest, RunFileStartsTheSameTargetAgainOrSaysThereIsNone)
     size_t boxes = ui.MessageBoxes().size();
     dlg->m_strTargetName.Empty(); // as an archive may leave it
     Click(IDC_MAIN_BUTTON);
-    EXPECT_EQ(Boxes(boxes), Box("The file does not exist.", "Open File Error", MB_SETFOREGROUND));
-    ExpectState(kEnded, "after Run File without a target");
+    EXPECT_EQ(Boxes(boxes) + State(), Box("The file does not exist.", "Open File Error", MB_SETFOREGROUND) + kEnded);
 }
 
-// Remove All is the trace reset: the user's choice of kinds stays, the
-// arguments and the trackbar empty.
+// Remove All is the trace reset: the user's choice of kinds stays, the arguments and the trackbar empty.
 TEST_F(TraceCommandsTest, RemoveAllAsksToSaveOnlyUnsavedResultsThenClears)
 {
     for (int id : {IDC_CALL, IDC_STR_DATA, IDC_JMP_PTR})
@@ -188,20 +154,17 @@ TEST_F(TraceCommandsTest, RemoveAllAsksToSaveOnlyUnsavedResultsThenClears)
         EXPECT_EQ(ui.MessageBoxes().size() - boxes + ui.FileDialogs().size() - dialogs, answer == IDYES ? 2u : 1u);
         const std::string gone = Box(m_start + "\\Gone\\\nThe directory has not found.", "Korvane", MB_ICONEXCLAMATION);
         EXPECT_EQ(Boxes(boxes, 1), answer != 0 ? kSaveQuestion : gone);
-        ExpectState(kIdle, "after Remove All");
-        EXPECT_EQ(Text(dlg->m_hWnd) + "|" + Loaded(), "Korvane -       [  ]||0|---");
-        EXPECT_EQ(Cwd(), answer != 0 ? m_start + "\\AR" : m_targets) << "a folder that is gone leaves it as it was";
-        std::string reset = Text(IDC_COMMAND_LINE) + "|";
-        reset += std::to_string(::SendMessageA(Item(IDC_SPEED), TBM_GETPOS, 0, 0)) + "|";
+        // A folder that is gone leaves the current one as it was.
+        std::string reset = State() + Text(dlg->m_hWnd) + "|" + Loaded() + "|" + Cwd() + "|" + Text(IDC_COMMAND_LINE) +
+                            "|" + std::to_string(::SendMessageA(Item(IDC_SPEED), TBM_GETPOS, 0, 0)) + "|";
         for (int id : {IDC_CALL_PTR, IDC_CALL, IDC_JMP_PTR, IDC_JMP, IDC_STR_DATA})
             reset += std::to_string(Check(id));
-        EXPECT_EQ(reset, "|0|01100") << "the arguments, the trackbar, the kind boxes";
+        EXPECT_EQ(reset, kIdle + "Korvane -       [  ]||0|---|" + (answer ? m_start + "\\AR" : m_targets) + "||0|01100");
     }
 }
 
-// Yes to the save question, then no save (the dialog cancelled, or the save
-// failing): each command that asked is cancelled with it, and the run, its
-// listing and the window stay as they were, still unsaved. No lets the window
+// Yes to the save question, then no save (the dialog cancelled, or the save failing): each command that asked is
+// cancelled with it, and the run, its listing and the window stay as they were, still unsaved. No lets the window
 // close, the listing still mapped.
 TEST_F(TraceCommandsTest, ASaveThatDoesNotHappenCancelsWhatAskedForIt)
 {
@@ -233,25 +196,21 @@ TEST_F(TraceCommandsTest, ASaveThatDoesNotHappenCancelsWhatAskedForIt)
             ui.ChooseFile(m_start + "\\Gone\\run.ar");
         else
             ui.CancelFileDialog();
-        if (c.button != 0) {
+        if (c.button != 0)
             Click(c.button);
-        } else {
+        else
             ::SendMessageA(dlg->m_hWnd, WM_CLOSE, 0, 0);
-            PumpMessages();
-        }
-        EXPECT_EQ(Boxes(boxes), kSaveQuestion + (c.saveFails ? Box("The file is corrupt!") : ""));
-        EXPECT_EQ(trace(), before);
+        PumpMessages();
+        EXPECT_EQ(Boxes(boxes) + trace(), kSaveQuestion + (c.saveFails ? Box("The file is corrupt!") : "") + before);
     }
     ::SendMessageA(dlg->m_hWnd, WM_CLOSE, 0, 0);
     PumpMessages();
-    EXPECT_FALSE(::IsWindowVisible(dlg->m_hWnd)) << "the dialog ends";
-    ASSERT_EQ(Loaded(), "ss|0|+++");
+    ASSERT_EQ(std::to_string(::IsWindowVisible(dlg->m_hWnd)) + Loaded(), "0ss|0|+++") << "the dialog ends";
     EXPECT_EQ(RowRecord(0)->text[0], '"') << "read from the view, which stays";
 }
 
-// The report of an exception leaves the run paused, also when the user paused
-// it before the report was handled. (prog.exe cannot start: its debug thread
-// ends at once, and its end is handled only after the report.)
+// The report of an exception leaves the run paused, also when the user paused it before the report was handled.
+// (prog.exe cannot start: its debug thread ends at once, and its end is handled only after the report.)
 TEST_F(TraceCommandsTest, AnExceptionReportLeavesTheRunPausedWhicheverCameFirst)
 {
     CONTEXT registers = {};
@@ -263,24 +222,22 @@ TEST_F(TraceCommandsTest, AnExceptionReportLeavesTheRunPausedWhicheverCameFirst)
         ::SendMessageA(Item(IDC_MAIN_BUTTON), BM_CLICK, 0, 0); // "Start Process", nothing posted handled
         ASSERT_TRUE(dlg->m_pDebugThread != NULL);
         ASSERT_EQ(::WaitForSingleObject(dlg->m_pDebugThread->m_hThread, 10000), WAIT_OBJECT_0);
-        ExpectState(kRunning, "started");
+        EXPECT_EQ(State(), kRunning) << "started";
         if (pausedFirst)
             ::SendMessageA(Item(IDC_MAIN_BUTTON), BM_CLICK, 0, 0); // "Stop Process"
         size_t boxes = ui.MessageBoxes().size();
         dlg->m_dwExceptionCode = 0xC0000005;
         dlg->m_pExceptionContext = &registers;
         dlg->OnDebugReport();
-        EXPECT_EQ(Boxes(boxes).substr(0, 25), "[STATUS_ACCESS_VIOLATION\n");
-        ExpectState(kPaused, "after the report");
+        EXPECT_EQ(Boxes(boxes).substr(0, 25) + State(), "[STATUS_ACCESS_VIOLATION\n" + kPaused);
         dlg->m_dwExceptionCode = 0; // no box at the run's end
         ASSERT_TRUE(WaitFor([&] { return RunEnded(); }));
     }
 }
 
-// At a run's end: a pending exception with the registers (and, where the
-// image lies elsewhere than the listing's base, the faulting address as the
-// listing has it), a listing none of whose addresses lies in the program, a
-// thread the engine could not rewind.
+// At a run's end: a pending exception with the registers (and, where the image lies elsewhere than the listing's
+// base, the faulting address as the listing has it), a listing none of whose addresses lies in the program, a thread
+// the engine could not rewind.
 TEST_F(TraceCommandsTest, RunEndShowsWhatEndedTheRunInItsBox)
 {
     Attach();
@@ -321,8 +278,7 @@ TEST_F(TraceCommandsTest, RunEndShowsWhatEndedTheRunInItsBox)
         dlg->m_bListingOutside = end.outside;
         dlg->m_dwUnrewoundThread = end.unrewound;
         dlg->OnDebugEnd();
-        EXPECT_EQ(Boxes(boxes), end.box);
-        ExpectState(kEnded, "after the run end");
+        EXPECT_EQ(Boxes(boxes) + State(), end.box + kEnded);
     }
     dlg->m_dwUnrewoundThread = 0;
 }

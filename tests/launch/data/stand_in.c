@@ -1,5 +1,5 @@
-// Stands in for the disassembler: its "listing" is the batch that ran it,
-// which it holds open while it runs; for a target named sleeper.exe it never ends.
+// Stands in for the disassembler: its "listing" is the batch that ran it, which it holds open while it runs;
+// for a target named sleeper.exe it never ends.
 #include <fcntl.h>
 #include <io.h>
 #include <stdio.h>
