@@ -5,13 +5,17 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <filesystem>
 
 #include "tests/archive/ArchiveFile.h"
 #include "tests/listing/ListingText.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    static const std::string path = "/dev/shm/archive_fuzz." + std::to_string(::getpid()); // in memory
+    // In memory where the system offers a folder there (a chroot may not).
+    namespace fs = std::filesystem;
+    static const fs::path folder = fs::is_directory("/dev/shm") ? fs::path("/dev/shm") : fs::temp_directory_path();
+    static const std::string path = (folder / ("archive_fuzz." + std::to_string(::getpid()))).string();
     static Bytes view = PointListing(), original;
     static CPointMaps maps;
     if (original.empty()) {
